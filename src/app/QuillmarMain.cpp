@@ -1,0 +1,61 @@
+// The program entry: one instance per user; a second start hands its address to the
+// running instance and ends.
+#include <QApplication>
+#include <cstdio>
+
+#include "shell/QuillmarInstance.h"
+#include "ui/Main.h"
+
+namespace {
+
+QStringList Arguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A second instance announces its address and its show request, then ends without
+    // loading anything and without a display.
+    TQuillmar& instance = TQuillmar::CreateInstance(Arguments(argc, argv));
+    if (instance.AlreadyRunning()) {
+        instance.ActivateRunningInstance();
+        TQuillmar::DestroyInstance();
+        return 0;
+    }
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "quillmar: no display found (DISPLAY is not set); "
+                             "try: xvfb-run ./run.sh\n");
+        TQuillmar::DestroyInstance();
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Vantrell"));
+    QApplication::setApplicationName(QStringLiteral("Quillmar"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillmar Reader"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLMAR_VERSION));
+
+    int result = 0;
+    {
+        TfrmMain window;
+        QObject::connect(&instance, &TQuillmar::UrlPendingMessage, &window,
+                         &TfrmMain::OnUrlPending);
+        QObject::connect(&instance, &TQuillmar::ShowInstanceMessage, &window,
+                         &TfrmMain::OnShowInstance);
+        instance.StartListening();
+        window.show();
+        result = QApplication::exec();
+    }
+    TQuillmar::DestroyInstance();
+    return result;
+}
