@@ -1,10 +1,11 @@
 // The program entry: one instance per user; a second start hands its address to the
 // running instance and ends.
+#include "shell/QuillmarInstance.h"
+#include "shell/ReaderConfig.h"
+#include "ui/Main.h"
+
 #include <QApplication>
 #include <cstdio>
-
-#include "shell/QuillmarInstance.h"
-#include "ui/Main.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    TConfiguration::Instance().Load();
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vantrell"));
     QApplication::setApplicationName(QStringLiteral("Quillmar"));
@@ -56,6 +59,8 @@ int main(int argc, char** argv) {
         window.show();
         result = QApplication::exec();
     }
+    // Every setting is saved when the main window is gone.
+    TConfiguration::Instance().Save();
     TQuillmar::DestroyInstance();
     return result;
 }

@@ -10,6 +10,8 @@
 // on failure (CliError, or any exception of the core); the entry turns an exception
 // into one line on stderr and a non-zero exit code.
 
+#include "shell/Errors.h"
+
 #include <QJsonDocument>
 #include <QString>
 #include <QStringList>
@@ -17,8 +19,6 @@
 #include <functional>
 #include <optional>
 #include <stdexcept>
-
-#include "shell/Errors.h"
 
 // A failure the user caused (bad arguments, missing item); exitCode goes to the shell.
 class CliError : public Exception {
@@ -49,10 +49,10 @@ private:
 };
 
 struct CliCommand {
-    QString name;     // "config", or "storage ls" for a command with a sub-command
-    QString usage;    // the arguments, as shown after the name
-    QString summary;  // one line for the command list
-    QString help;     // longer text for "quillmar-cli NAME --help"; may be empty
+    QString name;    // "config", or "storage ls" for a command with a sub-command
+    QString usage;   // the arguments, as shown after the name
+    QString summary; // one line for the command list
+    QString help;    // longer text for "quillmar-cli NAME --help"; may be empty
     std::function<int(CliArgs&)> run;
 };
 

@@ -1,9 +1,10 @@
 // quillmar-cli: the headless tool over the core library.
+#include "CliCommand.h"
+#include "store/DocumentLocation.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <cstdio>
-
-#include "CliCommand.h"
 
 namespace {
 
@@ -66,11 +67,17 @@ int Fail(const QString& message, int code) {
 
 } // namespace
 
-CliRegistration::CliRegistration(CliCommand command) { Registry().append(std::move(command)); }
+CliRegistration::CliRegistration(CliCommand command) {
+    Registry().append(std::move(command));
+}
 
-const QList<CliCommand>& CliCommands() { return Registry(); }
+const QList<CliCommand>& CliCommands() {
+    return Registry();
+}
 
-const CliGlobals& Globals() { return g_globals; }
+const CliGlobals& Globals() {
+    return g_globals;
+}
 
 QTextStream& Out() {
     static QTextStream stream(stdout);
@@ -86,7 +93,9 @@ void PrintJson(const QJsonDocument& document) {
     Out() << QString::fromUtf8(document.toJson(QJsonDocument::Indented));
 }
 
-bool CliArgs::Flag(const QString& name) { return m_args.removeAll(name) > 0; }
+bool CliArgs::Flag(const QString& name) {
+    return m_args.removeAll(name) > 0;
+}
 
 std::optional<QString> CliArgs::Option(const QString& name) {
     for (int i = 0; i < m_args.size(); ++i) {
@@ -153,6 +162,8 @@ int main(int argc, char** argv) {
         }
         return Fail(QStringLiteral("unknown option %1 (see --help)").arg(a), 2);
     }
+    if (!g_globals.dataDir.isEmpty())
+        SetDocumentFolderOverride(g_globals.dataDir);
     if (args.isEmpty()) {
         PrintUsage(Err());
         return 2;

@@ -94,8 +94,13 @@ void TQuillmar::openSharedBlock(bool owner) {
     if (!file->open(QIODevice::ReadWrite))
         return;
     file->setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    if (file->size() != BlockSize && !file->resize(BlockSize))
-        return;
+    if (file->size() != BlockSize) {
+        if (!file->resize(BlockSize))
+            return;
+        file->close(); // reopen so the file's new size is what the mapping sees
+        if (!file->open(QIODevice::ReadWrite))
+            return;
+    }
     m_view = file->map(0, BlockSize);
     if (!m_view)
         return;
@@ -153,7 +158,9 @@ void TQuillmar::SetPendingUrl(const QByteArray& url) {
         broadcast(UrlPendingName);
 }
 
-void TQuillmar::ActivateRunningInstance() { broadcast(ShowInstanceName); }
+void TQuillmar::ActivateRunningInstance() {
+    broadcast(ShowInstanceName);
+}
 
 QString TQuillmar::GetWebFolder() {
     QString folder = QCoreApplication::instance()

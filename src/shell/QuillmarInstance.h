@@ -30,11 +30,11 @@ public:
     static constexpr int BlockSize = 4096;
     static constexpr int MaxUrlLength = BlockSize - 4;
 
-    static const char* const MutexName;         // "Quillmar.{B7CEC90E-...}"
-    static const char* const MappingName;       // "Quillmar.{55DAF62D-...}"
-    static const char* const UrlPendingName;    // "Quillmar.{9A5F22BC-...}"
-    static const char* const ShowInstanceName;  // "Quillmar.{80618A53-...}"
-    static const char* const AfterShowName;     // "Quillmar.{35AD1ABA-...}"
+    static const char* const MutexName;        // "Quillmar.{B7CEC90E-...}"
+    static const char* const MappingName;      // "Quillmar.{55DAF62D-...}"
+    static const char* const UrlPendingName;   // "Quillmar.{9A5F22BC-...}"
+    static const char* const ShowInstanceName; // "Quillmar.{80618A53-...}"
+    static const char* const AfterShowName;    // "Quillmar.{35AD1ABA-...}"
 
     // The process's controller. The program entry creates it from its own command line
     // (arguments after the program's name) before anything else; later calls return it.

@@ -15,7 +15,8 @@ TBranding::TBranding()
     : ProductName(QStringLiteral("Quillmar")), HomePageUrl(VendorSite + QStringLiteral("/home")),
       OnlineHelpUrl(VendorSite + QStringLiteral("/help")),
       OnlineForumUrl(VendorSite + QStringLiteral("/help/V149")),
-      CreateFeedUrl(VendorSite + QStringLiteral("/writer")), DefaultTheme(QStringLiteral("Default")),
+      CreateFeedUrl(VendorSite + QStringLiteral("/writer")),
+      DefaultTheme(QStringLiteral("Default")),
       FeedSearchUrl(QStringLiteral("https://feeds.vantrell.example/feedlist.php?ShowMatch=$search$"
                                    "&FormShowStatusCheck=on&FormShowStatus=Syndicated")),
       FeedSearchLabel(QStringLiteral("&Search Web for Feeds:")) {
@@ -33,7 +34,9 @@ QString TBranding::WindowTitle() const {
                                                             : ProductName;
 }
 
-QString TBranding::TrayTip() const { return ProductName.left(63); }
+QString TBranding::TrayTip() const {
+    return ProductName.left(63);
+}
 
 QString TBranding::DocumentFolderName() const {
     // The product name comes from a distributor's file: it must not be able to name

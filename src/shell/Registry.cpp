@@ -21,8 +21,7 @@ QString DefaultFileName() {
 std::optional<qint32> ParseDWord(const QString& text) {
     bool ok = false;
     const qlonglong v = text.trimmed().toLongLong(&ok);
-    if (!ok || v < std::numeric_limits<qint32>::min() ||
-        v > std::numeric_limits<quint32>::max())
+    if (!ok || v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<quint32>::max())
         return std::nullopt;
     return static_cast<qint32>(static_cast<quint32>(v));
 }
@@ -38,9 +37,13 @@ QString ValueText(const QVariant& value) {
 
 TRegistry::TRegistry() = default;
 
-TRegistry::~TRegistry() { CloseKey(); }
+TRegistry::~TRegistry() {
+    CloseKey();
+}
 
-void TRegistry::SetFileName(const QString& fileName) { g_fileNameOverride = fileName; }
+void TRegistry::SetFileName(const QString& fileName) {
+    g_fileNameOverride = fileName;
+}
 
 QString TRegistry::FileName() {
     return g_fileNameOverride.isEmpty() ? DefaultFileName() : g_fileNameOverride;
@@ -140,7 +143,7 @@ TRegistry::TDataType TRegistry::GetDataType(const QString& name) const {
     if (!ValueExists(name))
         return TDataType::None;
     return ParseDWord(ValueText(m_settings->value(path(name)))) ? TDataType::DWord
-                                                                 : TDataType::String;
+                                                                : TDataType::String;
 }
 
 QStringList TRegistry::GetValueNames() const {
@@ -178,7 +181,9 @@ void TRegistry::WriteInteger(const QString& name, qint32 value) {
     m_dirty = true;
 }
 
-void TRegistry::WriteBool(const QString& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+void TRegistry::WriteBool(const QString& name, bool value) {
+    WriteInteger(name, value ? 1 : 0);
+}
 
 void TRegistry::WriteString(const QString& name, const QString& value) {
     if (!m_open || !m_writable)

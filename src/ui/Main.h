@@ -1,6 +1,6 @@
 #pragma once
 // The main window. It grows into the three-pane reader; for now it is the program's
-// one window and answers a second start of the program.
+// one window, keeps its placement and answers a second start of the program.
 
 #include <QMainWindow>
 
@@ -15,4 +15,14 @@ public:
 public Q_SLOTS:
     void OnUrlPending();
     void OnShowInstance();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void applyPlacement();
+    void storePlacement();
+
+    bool m_shown = false;
 };

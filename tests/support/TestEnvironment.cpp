@@ -1,23 +1,29 @@
 #include "TestEnvironment.h"
 
+#include "shell/Registry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
-#include "shell/Registry.h"
-
 TestEnvironment::TestEnvironment() {
-    QDir().mkpath(ConfigFolder());
+    QDir().mkpath(ConfigFolder() + QStringLiteral("/Vantrell"));
     QDir().mkpath(RuntimeFolder());
     QFile::setPermissions(RuntimeFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir().mkpath(DocumentsFolder());
     TRegistry::SetFileName(SettingsFile());
 }
 
-TestEnvironment::~TestEnvironment() { TRegistry::SetFileName({}); }
+TestEnvironment::~TestEnvironment() {
+    TRegistry::SetFileName({});
+}
 
-QString TestEnvironment::ConfigFolder() const { return m_dir.filePath(QStringLiteral("config")); }
-QString TestEnvironment::RuntimeFolder() const { return m_dir.filePath(QStringLiteral("run")); }
+QString TestEnvironment::ConfigFolder() const {
+    return m_dir.filePath(QStringLiteral("config"));
+}
+QString TestEnvironment::RuntimeFolder() const {
+    return m_dir.filePath(QStringLiteral("run"));
+}
 QString TestEnvironment::DocumentsFolder() const {
     return m_dir.filePath(QStringLiteral("Documents"));
 }

@@ -13,10 +13,10 @@ public:
     ~TestEnvironment();
 
     QString Home() const { return m_dir.path(); }
-    QString ConfigFolder() const;   // XDG_CONFIG_HOME
-    QString RuntimeFolder() const;  // XDG_RUNTIME_DIR
+    QString ConfigFolder() const;  // XDG_CONFIG_HOME
+    QString RuntimeFolder() const; // XDG_RUNTIME_DIR
     QString DocumentsFolder() const;
-    QString SettingsFile() const;   // the registry file of the programs started here
+    QString SettingsFile() const; // the registry file of the programs started here
     QProcessEnvironment Environment() const;
     QString FilePath(const QString& name) const { return m_dir.filePath(name); }
 
