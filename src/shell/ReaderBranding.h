@@ -6,6 +6,8 @@
 
 #include <QString>
 
+class TValueReader;
+
 class TBranding {
 public:
     static TBranding& Instance();
@@ -13,13 +15,16 @@ public:
     TBranding();
 
     // Reads "brand.cfg" from the folder (default: the executable's) and checks which
-    // template files exist in its "web" folder.
+    // template files exist in its "web" folder. A missing, short or damaged file is no
+    // error: the values read before the damage stay and the program runs unbranded.
     void Load(const QString& programFolder = {});
 
     // Derived texts.
     QString WindowTitle() const;        // "Quillmar Reader" while the name holds "Quillmar"
     QString TrayTip() const;            // the product name, at most 63 characters
     QString DocumentFolderName() const; // "My " + product name, safe as a folder name
+    // The feed search label: the form's own (translated) caption unless branded.
+    QString FeedSearchLabelText(const QString& formCaption) const;
 
     bool StandardTemplatesPresent = false; // channel.htm and channel_topic.htm
     bool BrandedTemplatesPresent = false;  // the three branded_*.htm
@@ -48,4 +53,8 @@ public:
     QString AutoOpmlUrl;
     QString FeedSearchUrl;
     QString FeedSearchLabel;
+
+private:
+    void setTemplatePaths(const QString& webFolder);
+    void readBrandFile(TValueReader& reader);
 };
