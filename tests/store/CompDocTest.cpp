@@ -1,0 +1,258 @@
+// The storage adapters over real files: messages, open discipline, locking, streams as
+// devices.
+#include "store/CompDoc.h"
+
+#include "store/CfbFile.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CompDocTest : public testing::Test {
+protected:
+    QString Path(const QString& name = QStringLiteral("doc.bin")) const {
+        return m_dir.filePath(name);
+    }
+    QByteArray ReadStream(TStorage& storage, const QByteArray& name) {
+        TStorageStream stream(name, storage, StgAccessRead, false);
+        return stream.readAll();
+    }
+    void WriteStream(TStorage& storage, const QByteArray& name, const QByteArray& data) {
+        TStorageStream stream(name, storage, StgAccessWrite, true);
+        ASSERT_EQ(stream.write(data), data.size());
+    }
+    // The file as another process would see it now: the bytes on disk.
+    std::unique_ptr<cfb::File> DiskState() {
+        QFile file(Path());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return cfb::File::Load(std::make_unique<cfb::MemoryIo>(file.readAll()), false);
+    }
+    template <typename Exception, typename Body> QString MessageOf(Body body) {
+        try {
+            body();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return QStringLiteral("(no exception)");
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(CompDocTest, WhatIsWrittenAndCommittedReadsBackAfterReopening) {
+    {
+        TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+        TStorage folder("f1", &root, StgAccessReadWrite, false, true);
+        WriteStream(folder, ".folder", "folder record");
+        WriteStream(root, ".quillmar", QByteArray(5000, 'q'));
+        root.Commit();
+    }
+    TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+    TStorage folder("f1", &root, StgAccessRead, false, false);
+    EXPECT_EQ(ReadStream(folder, ".folder"), "folder record");
+    EXPECT_EQ(ReadStream(root, ".quillmar"), QByteArray(5000, 'q'));
+}
+
+TEST_F(CompDocTest, AFileThatIsNotACompoundFileIsNotAStorageFile) {
+    QFile file(Path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("just some text, long enough to hold a header if it were one");
+    file.close();
+    const QString message = MessageOf<ECDStorageError>(
+        [&] { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, false); });
+    EXPECT_TRUE(message.startsWith(QStringLiteral("not a storage file: S_FALSE: ")))
+        << qPrintable(message);
+}
+
+TEST_F(CompDocTest, OpeningMissingElementsNamesTheElementAndTheStatus) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    EXPECT_EQ(MessageOf<ECDStorageError>([&] { TStorage("nope", &root, 2, false, false); }),
+              QStringLiteral("storage open failed: STG_E_FILENOTFOUND: there is no storage "
+                             "named \"nope\""));
+    EXPECT_EQ(
+        MessageOf<ECDStreamError>([&] { TStorageStream("nope", root, StgAccessRead, false); }),
+        QStringLiteral(
+            "stream open failed: STG_E_FILENOTFOUND: there is no stream named \"nope\""));
+    EXPECT_FALSE(root.StorageExists("nope"));
+    EXPECT_FALSE(root.StreamExists("nope"));
+    EXPECT_TRUE(MessageOf<ECDStorageError>([&] {
+                    TStorage("", &root, 2, false, false);
+                }).startsWith(QStringLiteral("no storage name given: E_FAIL: ")));
+    EXPECT_TRUE(MessageOf<ECDStorageError>([&] {
+                    TStorage("x", nullptr, 2, false, false);
+                }).startsWith(QStringLiteral("no parent storage speciified: ")));
+    EXPECT_TRUE(MessageOf<ECDStorageError>([&] {
+                    TRootStorage(Path(QStringLiteral("missing.bin")), 2, 0, false, false);
+                }).startsWith(QStringLiteral("not a storage file: STG_E_FILENOTFOUND: ")));
+}
+
+TEST_F(CompDocTest, AStreamAndAStorageAreToldApart) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    WriteStream(root, "s", "x");
+    TStorage("d", &root, StgAccessReadWrite, false, true);
+    EXPECT_TRUE(root.StreamExists("s"));
+    EXPECT_FALSE(root.StorageExists("s"));
+    EXPECT_TRUE(root.StorageExists("d"));
+    EXPECT_FALSE(root.StreamExists("d"));
+    EXPECT_TRUE(root.StreamExists("S")) << "names compare without case";
+    QList<QByteArray> storages, streams;
+    root.ListStorages(storages);
+    root.ListStreams(streams);
+    EXPECT_EQ(storages, QList<QByteArray>{"d"});
+    EXPECT_EQ(streams, QList<QByteArray>{"s"});
+}
+
+TEST_F(CompDocTest, NestedOpensShareOneRootAndCommitOnlyAtTheLastClose) {
+    TRootStorageWatchdog watchdog(Path());
+    watchdog.Open(true);
+    TRootStorage* root = watchdog.Root();
+    watchdog.Open();
+    EXPECT_EQ(watchdog.Root(), root);
+    WriteStream(*root, "s", "data");
+    watchdog.Close();
+    EXPECT_EQ(watchdog.OpenCount(), 1);
+    EXPECT_EQ(DiskState()->Find(0, QStringLiteral("s")), cfb::NoEntry) << "committed too early";
+    watchdog.Close();
+    EXPECT_EQ(watchdog.Root(), nullptr);
+    EXPECT_NE(DiskState()->Find(0, QStringLiteral("s")), cfb::NoEntry);
+}
+
+TEST_F(CompDocTest, CloseWithoutOpenDoesNothing) {
+    TRootStorageWatchdog watchdog(Path());
+    watchdog.Close();
+    EXPECT_EQ(watchdog.OpenCount(), 0);
+    EXPECT_FALSE(QFile::exists(Path()));
+}
+
+TEST_F(CompDocTest, AFailedOpenLeavesTheCountAtZero) {
+    TRootStorageWatchdog watchdog(Path());
+    EXPECT_THROW(watchdog.Open(), ECDStorageError);
+    EXPECT_EQ(watchdog.OpenCount(), 0);
+}
+
+TEST_F(CompDocTest, AWatchdogDestroyedWhileOpenDropsItsChanges) {
+    {
+        TRootStorageWatchdog watchdog(Path());
+        watchdog.Open(true);
+        WriteStream(*watchdog.Root(), "kept", "1");
+        watchdog.Close();
+        watchdog.Open();
+        WriteStream(*watchdog.Root(), "dropped", "2");
+    }
+    TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+    EXPECT_TRUE(root.StreamExists("kept"));
+    EXPECT_FALSE(root.StreamExists("dropped"));
+}
+
+TEST_F(CompDocTest, TheFileIsLockedWhileOpen) {
+    TRootStorage first(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    const QString message = MessageOf<ECDStorageError>(
+        [&] { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, false); });
+    EXPECT_TRUE(
+        message.startsWith(QStringLiteral("root storage open failed: STG_E_SHAREVIOLATION: ")))
+        << qPrintable(message);
+}
+
+TEST_F(CompDocTest, CreatingAStreamOverAnExistingOneReplacesItsContent) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    WriteStream(root, "s", QByteArray(9000, 'a'));
+    WriteStream(root, "s", "short");
+    EXPECT_EQ(ReadStream(root, "s"), "short");
+}
+
+TEST_F(CompDocTest, AStreamIsAnOrdinaryDeviceThatSeeksAndResizes) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    TStorageStream stream("s", root, StgAccessReadWrite, true);
+    QDataStream out(&stream);
+    out << qint32(7) << QStringLiteral("seven");
+    EXPECT_EQ(stream.Seek(0, 0), 0);
+    qint32 number = 0;
+    QString text;
+    QDataStream in(&stream);
+    in >> number >> text;
+    EXPECT_EQ(number, 7);
+    EXPECT_EQ(text, QStringLiteral("seven"));
+    EXPECT_TRUE(stream.SetSize(2));
+    EXPECT_EQ(stream.size(), 2);
+    EXPECT_EQ(stream.Seek(-1, 2), 1);
+    EXPECT_EQ(stream.Seek(-5, 1), -1);
+    EXPECT_TRUE(stream.seek(0));
+    EXPECT_EQ(stream.readAll().size(), 2);
+}
+
+TEST_F(CompDocTest, MoveAndDestroyWorkOnWholeStorages) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    {
+        TStorage a("a", &root, 2, false, true);
+        TStorage b("b", &a, 2, false, true);
+        WriteStream(b, "s", "inside");
+        TStorage target("target", &root, 2, false, true);
+        root.MoveElement("a", target, "a2");
+    }
+    EXPECT_FALSE(root.StorageExists("a"));
+    TStorage target("target", &root, 2, false, false);
+    TStorage a2("a2", &target, 2, false, false);
+    TStorage b("b", &a2, 2, false, false);
+    EXPECT_EQ(ReadStream(b, "s"), "inside");
+    target.DestroyElement("a2");
+    EXPECT_FALSE(target.StorageExists("a2"));
+    EXPECT_TRUE(MessageOf<ECDStorageError>([&] {
+                    target.DestroyElement("a2");
+                }).startsWith(QStringLiteral("failed to delete element: STG_E_FILENOTFOUND")));
+    EXPECT_TRUE(MessageOf<ECDStreamError>([&] {
+                    TStorageStream("s", b, 0, false);
+                }).contains(QStringLiteral("STG_E_REVERTED")));
+}
+
+TEST_F(CompDocTest, ReadOnlyFilesRefuseChanges) {
+    { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, true); }
+    TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+    EXPECT_TRUE(MessageOf<ECDStreamError>([&] {
+                    TStorageStream("s", root, 1, true);
+                }).contains(QStringLiteral("STG_E_ACCESSDENIED")));
+}
+
+TEST_F(CompDocTest, AFileChangedByAnotherWriterIsReadAfresh) {
+    {
+        TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+        WriteStream(root, "first", "1");
+        root.Commit();
+    }
+    {
+        // Parsed and kept by this process...
+        TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+        EXPECT_TRUE(root.StreamExists("first"));
+    }
+    {
+        // ...then replaced behind its back by another file.
+        TRootStorage other(Path(QStringLiteral("other.bin")), 2, 0, false, true);
+        WriteStream(other, "second", "2");
+        other.Commit();
+    }
+    ASSERT_TRUE(QFile::remove(Path()));
+    ASSERT_TRUE(QFile::copy(Path(QStringLiteral("other.bin")), Path()));
+    TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+    EXPECT_FALSE(root.StreamExists("first"));
+    EXPECT_TRUE(root.StreamExists("second"));
+}
+
+TEST_F(CompDocTest, NamesThatAreNotUtf8AreReadAsWindows1252) {
+    EXPECT_EQ(StorageNameToUnicode("caf\xe9"), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(StorageNameToUnicode("\x80uro"), QStringLiteral("\u20acuro"));
+    EXPECT_EQ(StorageNameToUnicode("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(StorageNameFromUnicode(QStringLiteral("caf\u00e9")), QByteArray("caf\xc3\xa9"));
+}
+
+TEST_F(CompDocTest, ANewFileNeverAppearsHalfWritten) {
+    // Creating writes a temporary file and renames it: no stray files are left beside it.
+    { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, true); }
+    { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, true); }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("doc.bin")});
+}
