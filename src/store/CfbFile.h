@@ -179,6 +179,8 @@ private:
     std::unordered_map<uint32_t, std::vector<uint32_t>> m_chains;
     int64_t m_bytesWritten = 0;
     QString m_cachePath; // set when opened by path: the state is kept at close
+
+    friend class Inspector; // the full check reads the parsed state
 };
 
 } // namespace cfb
