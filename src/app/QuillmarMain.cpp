@@ -1,7 +1,11 @@
 // The program entry: one instance per user; a second start hands its address to the
-// running instance and ends.
+// running instance and ends. The order of the start-up steps matters: the branding
+// gives the configuration its default theme, the configuration fixes the document
+// file's location and the language, and the browser menu's caption is translated.
 #include "shell/QuillmarInstance.h"
+#include "shell/ReaderBranding.h"
 #include "shell/ReaderConfig.h"
+#include "shell/UIUtils.h"
 #include "ui/Main.h"
 
 #include <QApplication>
@@ -40,7 +44,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    TConfiguration::Instance().Load();
+    TBranding::Instance().Load();
+    TConfiguration& configuration = TConfiguration::Instance();
+    configuration.Load();
+    TLanguageManager& languages = TLanguageManager::Instance();
+    languages.ScanForLanguageFiles(TQuillmar::GetProgramFolder(), QStringLiteral("*.lng"), false);
+    languages.SetLanguage(configuration.LanguageId);
+    configuration.RegisterBrowserMenu();
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vantrell"));
@@ -60,7 +70,7 @@ int main(int argc, char** argv) {
         result = QApplication::exec();
     }
     // Every setting is saved when the main window is gone.
-    TConfiguration::Instance().Save();
+    configuration.Save();
     TQuillmar::DestroyInstance();
     return result;
 }

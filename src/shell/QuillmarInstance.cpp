@@ -162,11 +162,14 @@ void TQuillmar::ActivateRunningInstance() {
     broadcast(ShowInstanceName);
 }
 
+QString TQuillmar::GetProgramFolder() {
+    return QCoreApplication::instance()
+               ? QCoreApplication::applicationDirPath()
+               : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
 QString TQuillmar::GetWebFolder() {
-    QString folder = QCoreApplication::instance()
-                         ? QCoreApplication::applicationDirPath()
-                         : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    return folder + QStringLiteral("/web/");
+    return GetProgramFolder() + QStringLiteral("/web/");
 }
 
 void TQuillmar::broadcast(const char* message) {

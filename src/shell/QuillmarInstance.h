@@ -55,6 +55,8 @@ public:
     void ActivateRunningInstance();
     // The executable's folder followed by "web/".
     static QString GetWebFolder();
+    // The executable's folder, without a trailing separator.
+    static QString GetProgramFolder();
 
     // A first instance starts answering second starts; needs the application object.
     bool StartListening();

@@ -37,11 +37,7 @@ void TBranding::setTemplatePaths(const QString& web) {
 }
 
 void TBranding::Load(const QString& programFolder) {
-    QString folder = programFolder;
-    if (folder.isEmpty()) {
-        folder = TQuillmar::GetWebFolder();
-        folder.chop(4); // "web/": the executable's folder remains
-    }
+    QString folder = programFolder.isEmpty() ? TQuillmar::GetProgramFolder() : programFolder;
     if (!folder.endsWith(u'/'))
         folder += u'/';
 

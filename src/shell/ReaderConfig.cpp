@@ -2,6 +2,7 @@
 
 #include "ReaderBranding.h"
 #include "Registry.h"
+#include "UIUtils.h"
 #include "store/DocumentLocation.h"
 
 #include <QCoreApplication>
@@ -79,7 +80,8 @@ TConfiguration& TConfiguration::Instance() {
 
 TConfiguration::TConfiguration()
     : Theme(DefaultThemeName), NeverDownloadExtensions(DefaultNeverDownloadExtensions),
-      MusicExtensions(DefaultMusicExtensions), PlaylistName(DownloadedPodcasts) {}
+      MusicExtensions(DefaultMusicExtensions), PlaylistName(DownloadedPodcasts),
+      LanguageId(TLanguageManager::DefaultLanguageId) {}
 
 const QStringList& TConfiguration::ThemeNames() {
     static const QStringList names{DefaultThemeName, QStringLiteral("Light"),
@@ -313,6 +315,21 @@ void TConfiguration::SavePlacement(const QString& windowName,
     reg.WriteInteger(QStringLiteral("Height"), placement.Height.value_or(0));
     reg.WriteInteger(QStringLiteral("Width"), placement.Width.value_or(0));
     reg.WriteBool(QStringLiteral("IsMaximized"), placement.IsMaximized.value_or(false));
+}
+
+void TConfiguration::RegisterBrowserMenu() const {
+    // Written at every start under the translated caption; entries written under other
+    // captions (another language, another product name) are left alone.
+    const QString caption =
+        FormatMessage(GetConstant(SAddChannelToQuillmar), {TBranding::Instance().ProductName});
+    TRegistry reg;
+    if (!reg.OpenKey(QStringLiteral("Software\\Microsoft\\Internet Explorer\\MenuExt\\") + caption,
+                     true))
+        return;
+    reg.WriteString(QString(), QStringLiteral("res://") + Autostart::ProgramPath() +
+                                   QStringLiteral("/AddContent.js"));
+    // Links (0x20) and images (0x02).
+    reg.WriteInteger(QStringLiteral("Contexts"), 34);
 }
 
 const QList<TConfiguration::TSettingInfo>& TConfiguration::Settings() {

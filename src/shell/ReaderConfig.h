@@ -98,7 +98,7 @@ public:
     QString GeoCountry;
     QString GeoCity;
     QString GeoZip;
-    quint16 LanguageId = 1033;
+    quint16 LanguageId;
     bool NormalClose = false;
 
     static const QString DefaultNeverDownloadExtensions;

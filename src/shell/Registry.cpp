@@ -63,7 +63,9 @@ QString TRegistry::groupOf(const QString& key) const {
 }
 
 QString TRegistry::path(const QString& name) const {
-    return m_group.isEmpty() ? name : m_group + u'/' + name;
+    // A key's unnamed (default) value is written "@", as registry export files do.
+    const QString valueName = name.isEmpty() ? QStringLiteral("@") : name;
+    return m_group.isEmpty() ? valueName : m_group + u'/' + valueName;
 }
 
 bool TRegistry::KeyExists(const QString& key) const {

@@ -221,3 +221,17 @@ TEST_F(ReaderConfig, PlacementRoundTripsAndMissingKeyChangesNothing) {
     EXPECT_EQ(p.Width, 400);
     EXPECT_EQ(p.IsMaximized, true);
 }
+
+TEST_F(ReaderConfig, BrowserMenuEntryIsWrittenUnderTheTranslatedCaption) {
+    TConfiguration c;
+    c.RegisterBrowserMenu();
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(
+        QStringLiteral("Software\\Microsoft\\Internet Explorer\\MenuExt\\Add Feed To Quillmar")));
+    EXPECT_EQ(reg.ReadInteger(QStringLiteral("Contexts")), 34);
+    const QString script = reg.ReadString(QString()).value_or(QString());
+    EXPECT_TRUE(script.startsWith(QStringLiteral("res://"))) << script.toStdString();
+    EXPECT_TRUE(script.endsWith(QStringLiteral("/AddContent.js"))) << script.toStdString();
+    // The program's own key is not created by it.
+    EXPECT_FALSE(reg.KeyExists(TRegistry::RootKey));
+}
