@@ -1,6 +1,7 @@
 #include "QuillmarDocCore.h"
 
 #include "feeds/HTMLUtils.h"
+#include "feeds/Uri.h"
 #include "shell/SystemCodePage.h"
 #include "store/MD5.h"
 
@@ -24,35 +25,6 @@ QString TrimControls(const QString& text) {
     while (end > begin && IsBlank(text[end - 1]))
         --end;
     return text.mid(begin, end - begin);
-}
-
-// The user part of an address: what lies between "://" and the first "@" before the
-// host's end. Both user name and password must be non-blank.
-bool AddressHasCredentials(const QString& url) {
-    const qsizetype schemeEnd = url.indexOf(QStringLiteral("://"));
-    if (schemeEnd < 0)
-        return false;
-    const qsizetype start = schemeEnd + 3;
-    qsizetype hostEnd = url.size();
-    for (qsizetype i = start; i < url.size(); ++i) {
-        const QChar c = url[i];
-        if (c == u'/' || c == u'?' || c == u'#') {
-            hostEnd = i;
-            break;
-        }
-    }
-    const qsizetype at = url.lastIndexOf(u'@', hostEnd - 1);
-    if (at < start)
-        return false;
-    const QString userInfo = url.mid(start, at - start);
-    const qsizetype colon = userInfo.indexOf(u':');
-    if (colon < 0)
-        return false;
-    const QString user =
-        QString::fromUtf8(QByteArray::fromPercentEncoding(userInfo.left(colon).toUtf8()));
-    const QString password =
-        QString::fromUtf8(QByteArray::fromPercentEncoding(userInfo.mid(colon + 1).toUtf8()));
-    return !TrimControls(user).isEmpty() && !TrimControls(password).isEmpty();
 }
 
 } // namespace
@@ -320,7 +292,7 @@ void TChannel::SetDescription(const QString& text) {
 
 void TChannel::SetUrl(const QString& url) {
     m_url = url;
-    m_urlHasCredentials = AddressHasCredentials(url);
+    m_urlHasCredentials = TUri(ToSystemCodePage(url)).HasCredentials();
 }
 
 QString TChannel::Author() const {
