@@ -163,11 +163,14 @@ TTopicIndex* TFolder::AddTopicIndex(const QByteArray& key,
 
 void TFolder::ClearTopics(bool resetUnread) {
     m_topics.Clear();
-    TopicCount = 0;
     IndexNotLoaded = true;
     IndexReadInPart = false;
-    if (resetUnread)
+    // Releasing an index from memory keeps the counts the tree shows and the item record
+    // stores; only a real clear empties them.
+    if (resetUnread) {
+        TopicCount = 0;
         m_unreadCount = 0;
+    }
 }
 
 void TFolder::RestartTopics() {

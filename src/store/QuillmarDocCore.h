@@ -161,7 +161,8 @@ public:
     virtual TTopicIndex* AddTopicIndex(const QByteArray& key,
                                        std::unique_ptr<QuillmarDocCore::TTopic> topic = nullptr);
     // Empties the index and marks it not loaded, so the document reads it again when it
-    // is next needed; with resetUnread the unread count goes to 0 as well.
+    // is next needed. With resetUnread (a clear) the unread and topic counts go to 0;
+    // without it (an index released from memory) they stay.
     virtual void ClearTopics(bool resetUnread);
     void RestartTopics();
     bool NextTopic(TTopicIndex*& entry);

@@ -177,7 +177,7 @@ TEST(TopicIndex, AddingUnderATakenKeyReplacesTheEntryAndStillCounts) {
 TEST(TopicIndex, DeletingAnAbsentKeyChangesNothing) {
     TChannel channel;
     channel.AddTopicIndex("K");
-    channel.ClearTopics(false);
+    channel.ClearTopics(true);
     channel.DeleteTopicIndex("absent");
     EXPECT_TRUE(channel.IndexNotLoaded);
     EXPECT_EQ(channel.TopicCount, 0);
@@ -218,10 +218,12 @@ TEST(TopicIndex, ClearingAChannelForgetsKnownKeysOnlyWhenUnreadIsReset) {
     EXPECT_TRUE(channel.KnownKeys.Exists("K"));
     EXPECT_EQ(channel.UnreadCount(), 4);
     EXPECT_TRUE(channel.IndexNotLoaded);
-    EXPECT_EQ(channel.TopicCount, 0);
+    EXPECT_EQ(channel.TopicIndexCount(), 0);
+    EXPECT_EQ(channel.TopicCount, 1); // released, not cleared: the counts stay
     channel.ClearTopics(true);
     EXPECT_FALSE(channel.KnownKeys.Exists("K"));
     EXPECT_EQ(channel.UnreadCount(), 0);
+    EXPECT_EQ(channel.TopicCount, 0);
 }
 
 TEST(Paths, MovingAChannelChangesThePathsBelowItAndKeepsStorageNames) {
