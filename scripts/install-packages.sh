@@ -11,7 +11,7 @@ build_packages=(
 test_packages=(
     libgtest-dev libgmock-dev
     python3 python3-olefile libgsf-bin libxml2-utils
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core zlib1g-dev
 )
 
 wanted=("${build_packages[@]}")

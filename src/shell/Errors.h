@@ -24,3 +24,7 @@ private:
     public:                                                                                        \
         using Base::Base;                                                                          \
     };
+
+// An operation called in a state that does not allow it (a download that is already
+// running, an abort before anything started).
+QUILLMAR_DECLARE_EXCEPTION(EInvalidOperation, Exception)
