@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <zlib.h>
 
 namespace {
@@ -62,6 +63,7 @@ public:
 private:
     void onReadyRead();
     void answer(const TestHttpRequest& request);
+    void write(const TestHttpRequest& request, const TestHttpResponse& response);
     void writeGenerated();
 
     QTcpSocket* m_socket;
@@ -169,6 +171,15 @@ void Connection::onReadyRead() {
 
 void Connection::answer(const TestHttpRequest& request) {
     const TestHttpResponse response = m_server->Dispatch(request);
+    if (response.delayMs > 0) {
+        QTimer::singleShot(response.delayMs, this,
+                           [this, request, response] { write(request, response); });
+        return;
+    }
+    write(request, response);
+}
+
+void Connection::write(const TestHttpRequest& request, const TestHttpResponse& response) {
     using Fault = TestHttpResponse::Fault;
     if (response.fault == Fault::Silent)
         return;

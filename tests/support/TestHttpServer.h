@@ -50,6 +50,8 @@ struct TestHttpResponse {
     qint64 generatedBodySize = -1;
     Fault fault = Fault::None;
     qint64 dropAfter = 0;
+    // Answer only after this many milliseconds (the server goes on serving others).
+    int delayMs = 0;
 
     TestHttpResponse& With(const QByteArray& name, const QByteArray& value) {
         headers.append({name, value});
