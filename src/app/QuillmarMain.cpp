@@ -7,6 +7,7 @@
 #include "shell/ReaderConfig.h"
 #include "shell/UIUtils.h"
 #include "ui/Main.h"
+#include "ui/UserInputFilter.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillmar"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillmar Reader"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLMAR_VERSION));
+
+    // The idle clock where the display server does not keep one.
+    TUserInputFilter userInput;
+    app.installEventFilter(&userInput);
 
     int result = 0;
     {
