@@ -2,6 +2,7 @@
 
 #include "shell/ReaderBranding.h"
 #include "shell/SystemCodePage.h"
+#include "shell/UIUtils.h"
 #include "store/CompDoc.h"
 #include "store/DocumentLocation.h"
 #include "store/ValueStream.h"
@@ -69,14 +70,6 @@ template <class F> bool ReadStream(TStorage& storage, const QByteArray& name, F&
     TValueReader reader(stream);
     read(reader);
     return true;
-}
-
-// Until the message table is in place, the built-in texts of the two messages.
-QString GetConstant(const QString& name) {
-    if (name == QLatin1String("SQuillmarSearchNode"))
-        return QStringLiteral("Search Results");
-    return QStringLiteral(
-        "Cannot open document file. Please make sure it is accessible for reading and writing.");
 }
 
 QString OpenFailureMessage() {

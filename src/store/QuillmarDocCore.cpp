@@ -2,16 +2,13 @@
 
 #include "feeds/HTMLUtils.h"
 #include "feeds/Uri.h"
+#include "shell/Clock.h"
 #include "shell/SystemCodePage.h"
 #include "store/MD5.h"
 
-#include <QDate>
-#include <QDateTime>
 #include <QSet>
 
 namespace {
-
-const QDate DayZero(1899, 12, 30);
 
 bool IsBlank(QChar c) {
     return c.unicode() <= 32;
@@ -30,12 +27,7 @@ QString TrimControls(const QString& text) {
 } // namespace
 
 double NeverUpdatedDate() {
-    return double(DayZero.daysTo(QDate(1980, 6, 1)));
-}
-
-double CurrentTime() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return double(DayZero.daysTo(now.date())) + now.time().msecsSinceStartOfDay() / 86400000.0;
+    return EncodeDays(QDate(1980, 6, 1), QTime(0, 0));
 }
 
 // --- TSearchOptions ---------------------------------------------------------------
@@ -321,7 +313,7 @@ std::unique_ptr<TChannel> TSearchFolder::CreateChannelObject() {
 
 namespace QuillmarDocCore {
 
-TTopic::TTopic(TFolder* owner) : Owner(owner), Date(CurrentTime()) {}
+TTopic::TTopic(TFolder* owner) : Owner(owner), Date(NowLocal()) {}
 
 TTopic::TTopic(TFolder* owner, TTopic& source)
     : Owner(owner), Index(source.Index), Attachments(source.Attachments), Link(source.Link),
@@ -384,7 +376,7 @@ QByteArray TTopic::ContentHash() {
 
 // --- TTopicIndex ------------------------------------------------------------------
 
-TTopicIndex::TTopicIndex() : Date(CurrentTime()), Received(Date) {}
+TTopicIndex::TTopicIndex() : Date(NowLocal()), Received(Date) {}
 
 TTopicIndex::TTopicIndex(TFolder* newOwner, TTopicIndex& source)
     : Key(source.Key), Date(source.Date), Received(source.Received), StreamName(source.StreamName),

@@ -28,9 +28,6 @@ class TTopic;
 // 1980-06-01 00:00, the date of a channel that has never been merged.
 double NeverUpdatedDate();
 
-// The current local time as a day count.
-double CurrentTime();
-
 // Something that shows an item, such as a node of the folder tree; it is repainted when
 // the item's unread count or title changes. A view that throws from Repaint is taken to
 // be gone and the item forgets it.

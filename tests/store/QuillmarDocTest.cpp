@@ -2,6 +2,7 @@
 // items and topics, and what happens to damaged or unexpected files.
 #include "store/QuillmarDoc.h"
 
+#include "shell/Clock.h"
 #include "shell/ReaderBranding.h"
 #include "store/CompDoc.h"
 #include "store/ValueStream.h"
@@ -380,9 +381,9 @@ TEST_F(QuillmarDocTest, AnOlderIndexLoadsWithEmptyNewFieldsAndReceivedAtLoadTime
     auto doc = std::make_unique<TQuillmarDoc>(m_dir.path());
     doc->OpenDocument();
     TChannel* channel = doc->Root()->Channels(0);
-    const double before = CurrentTime();
+    const double before = NowLocal();
     doc->EnsureIndexLoaded(*channel);
-    const double after = CurrentTime();
+    const double after = NowLocal();
     TTopicIndex* entry = channel->FindTopic("K");
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->Title(), QStringLiteral("Title"));
