@@ -1,6 +1,6 @@
 // How long does the browser pane wait for the channel page of a large channel? Builds
 // the page of one channel holding TOPICS topics (default 3,000) whose descriptions are
-// ordinary blog-post HTML of about 1.5 KB (paragraphs, links, an image, a list, one
+// ordinary blog-post HTML of about 1 KB (paragraphs, links, an image, a list, one
 // script that active-content removal and the sanitizer take out), in memory, with the
 // built-in templates. The goal is well under a second.
 //
