@@ -7,6 +7,7 @@
 #include <QIODevice>
 #include <QStringDecoder>
 #include <climits>
+#include <cstring>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 #include <optional>
@@ -130,14 +131,33 @@ struct ParserContextDeleter {
 // stay on (no XML_PARSE_HUGE); no recovery: a fault fails the parse.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;
 
+// The parser reads the bytes in small pieces from here rather than from one copy of
+// the whole document: a copy would double the memory a large feed needs, and allocating
+// it for every document makes the allocator work harder than the parse.
+struct MemoryReader {
+    QByteArrayView bytes;
+    qsizetype position = 0;
+
+    static int Read(void* context, char* buffer, int length) {
+        auto* reader = static_cast<MemoryReader*>(context);
+        const qsizetype count =
+            qMin(qsizetype(qMax(length, 0)), reader->bytes.size() - reader->position);
+        memcpy(buffer, reader->bytes.data() + reader->position, size_t(count));
+        reader->position += count;
+        return int(count);
+    }
+    static int Close(void*) { return 0; }
+};
+
 XmlDocument ParseStrictly(QByteArrayView bytes, const char* encoding, int extraOptions,
                           ParseLog& log) {
     std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlNewParserCtxt());
     if (!context)
         throw EInvalidXmlDocument(QStringLiteral("Out of memory while parsing XML"));
     ErrorRouting routing(context.get(), log);
-    XmlDocument document(xmlCtxtReadMemory(context.get(), bytes.data(), int(bytes.size()), nullptr,
-                                           encoding, kParseOptions | extraOptions));
+    MemoryReader reader{bytes};
+    XmlDocument document(xmlCtxtReadIO(context.get(), &MemoryReader::Read, &MemoryReader::Close,
+                                       &reader, nullptr, encoding, kParseOptions | extraOptions));
     if (!context->wellFormed)
         document.reset();
     return document;
