@@ -843,30 +843,38 @@ xmlNode* TXmlHost::CreateDomTextElement(xmlDoc* document, QByteArrayView name,
 
 // --- Document parts ---
 
-TXmlDocumentPart::TXmlDocumentPart() {
-    ResetUnresolved();
-}
+TXmlDocumentPart::TXmlDocumentPart() = default;
 
 TXmlDocumentPart::~TXmlDocumentPart() = default;
 
 void TXmlDocumentPart::ResetUnresolved() {
-    for (XmlDocument* document : {&UnresolvedPrefixed, &UnresolvedPlain}) {
-        *document = TXmlHost::CreateDocument();
-        TXmlHost::SetDocumentElement(document->get(),
-                                     TXmlHost::CreateElement(document->get(), "unresolved", {}));
-    }
+    UnresolvedPrefixed.reset();
+    UnresolvedPlain.reset();
 }
 
 void TXmlDocumentPart::KeepUnresolved(const xmlNode* node) {
     if (!TXmlHost::IsElement(node))
         return;
-    const XmlDocument& keeper =
+    XmlDocument& keeper =
         TXmlHost::NodeName(node).contains(':') ? UnresolvedPrefixed : UnresolvedPlain;
+    // Made on first use: a feed of many topics has several parts per topic, and most of
+    // them never meet an element they do not know.
+    if (!keeper) {
+        keeper = TXmlHost::CreateDocument();
+        TXmlHost::SetDocumentElement(keeper.get(),
+                                     TXmlHost::CreateElement(keeper.get(), "unresolved", {}));
+    }
     TXmlHost::AppendCopy(TXmlHost::DocumentElement(keeper.get()), node);
+}
+
+bool TXmlDocumentPart::HasUnresolved() const {
+    return UnresolvedPrefixed || UnresolvedPlain;
 }
 
 void TXmlDocumentPart::WriteUnresolved(xmlNode* destination, QByteArrayView formatName) const {
     const auto writeAll = [destination](const XmlDocument& keeper) {
+        if (!keeper)
+            return;
         const xmlNode* root = TXmlHost::DocumentElement(keeper.get());
         for (const xmlNode* child = root->children; child; child = child->next)
             TXmlHost::AppendCopy(destination, child);

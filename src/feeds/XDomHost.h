@@ -134,6 +134,8 @@ public:
 
     // Forgets every retained element.
     void ResetUnresolved();
+    // Whether any element is retained.
+    bool HasUnresolved() const;
     // Retains a copy of an unrecognised element; other nodes are ignored.
     void KeepUnresolved(const xmlNode* node);
     // Appends copies of the retained elements to the destination: the prefixed ones
@@ -149,7 +151,8 @@ public:
 
     // The name of the format that read the part ("RSS", "Atom"); empty on a new part.
     QByteArray SourceFormat;
-    // Documents whose root "unresolved" holds the retained elements, in reading order.
+    // Documents whose root "unresolved" holds the retained elements, in reading order;
+    // each is made when its first element is retained (null until then).
     XmlDocument UnresolvedPrefixed;
     XmlDocument UnresolvedPlain;
 };
