@@ -1,0 +1,242 @@
+#include "feeds/Formatters.h"
+
+#include "feeds/NodeNames.h"
+#include "feeds/RSSFormatter.h"
+
+#include <QBuffer>
+#include <QIODevice>
+
+// --- The formatter list ---
+
+const QList<const TFeedFormatterClass*>& FeedFormatterClasses() {
+    // The order is the order of trying: an RSS document is recognised by its root alone,
+    // the Atom versions by the root's namespace. A new format adds its class here.
+    static const QList<const TFeedFormatterClass*> classes{
+        &TRSSFormatter::Class,
+    };
+    return classes;
+}
+
+const TFeedFormatterClass* FindFeedFormatterClass(QByteArrayView className) {
+    for (const TFeedFormatterClass* formatterClass : FeedFormatterClasses()) {
+        if (className == formatterClass->ClassName)
+            return formatterClass;
+    }
+    return nullptr;
+}
+
+// --- The formatter ---
+
+TFeedFormatter::TFeedFormatter() = default;
+
+TFeedFormatter::~TFeedFormatter() = default;
+
+void TFeedFormatter::ReadMediaElement(const xmlNode* node, FeedDoc::TTopic& topic) {
+    if (NodeNames::Is(node, "media:content")) {
+        auto content = std::make_unique<TEnclosure>();
+        content->SourceFormat = FormatName();
+        content->Read(node);
+        topic.MediaItems.push_back(std::move(content));
+    } else if (NodeNames::Is(node, "media:group")) {
+        auto group = std::make_unique<TMediaGroup>();
+        group->SourceFormat = FormatName();
+        group->Read(node);
+        topic.MediaItems.push_back(std::move(group));
+    } else {
+        topic.MediaInformation.Read(node);
+    }
+}
+
+bool TFeedFormatter::FindNextTopicNode(QByteArrayView lowerName) {
+    if (!CurrentTopicNode && FirstTopicNode) {
+        CurrentTopicNode = FirstTopicNode;
+        return true;
+    }
+    if (!CurrentTopicNode)
+        return false;
+    for (xmlNode* node = CurrentTopicNode->next; node; node = node->next) {
+        if (NodeNames::IsLower(node, lowerName)) {
+            CurrentTopicNode = node;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TFeedFormatter::LoadFromStream(QIODevice& stream, TFeed* feed) {
+    LoadFromBytes(stream.readAll(), feed);
+}
+
+void TFeedFormatter::LoadFromBytes(QByteArrayView bytes, TFeed* feed) {
+    try {
+        Document = TXmlHost::LoadDocument(bytes);
+    } catch (const EInvalidXmlDocument&) {
+        Document.reset();
+        throw;
+    } catch (const std::exception& e) {
+        Document.reset();
+        throw EInvalidXmlDocument(QString::fromUtf8(e.what()));
+    }
+    ReadDocument(feed);
+}
+
+void TFeedFormatter::ReadDocument(TFeed* feed) {
+    if (!Document || !Root() || !CanRead())
+        throw EFeedIsNotSupported();
+    const QByteArray formatName = FormatName();
+
+    if (feed) {
+        for (const XmlAttribute& attribute : TXmlHost::Attributes(Root())) {
+            if (!attribute.Name.contains("xmlns:"))
+                continue;
+            feed->Namespaces.SetItem(attribute.Name, attribute.Value.toUtf8());
+            if (attribute.Name == "xmlns:media")
+                feed->HasMediaNamespace = true;
+            else if (attribute.Name == "xmlns:itunes")
+                feed->HasITunesNamespace = true;
+        }
+    }
+
+    std::unique_ptr<TChannelInfo> scratchChannel;
+    TChannelInfo* channel = feed ? &feed->Channel : nullptr;
+    if (!channel) {
+        scratchChannel = std::make_unique<TChannelInfo>();
+        channel = scratchChannel.get();
+    }
+    channel->SourceFormat = formatName;
+    ReadChannel(*channel);
+
+    // Without a feed one topic is read over and over: the document is only checked.
+    std::unique_ptr<FeedDoc::TTopic> scratchTopic;
+    FirstTopic();
+    while (NextTopic()) {
+        FeedDoc::TTopic* topic = nullptr;
+        if (feed) {
+            topic = feed->AddTopic();
+        } else {
+            if (!scratchTopic)
+                scratchTopic = std::make_unique<FeedDoc::TTopic>();
+            topic = scratchTopic.get();
+        }
+        topic->SourceFormat = formatName;
+        ReadTopic(*topic);
+        if (feed) {
+            if (topic->Author.isEmpty())
+                topic->Author = feed->Channel.Author;
+            if (topic->Title.isEmpty())
+                topic->Title = feed->Channel.Title;
+        }
+    }
+}
+
+// --- Writing ---
+
+namespace {
+
+bool HasMediaContent(const TFeed& feed) {
+    for (const auto& topic : feed.Topics) {
+        if (!topic->MediaItems.empty() || !topic->MediaInformation.IsEmpty())
+            return true;
+    }
+    return false;
+}
+
+bool HasITunesContent(const TFeed& feed) {
+    if (!feed.Channel.ITunes.IsEmpty() || !feed.Channel.ITunesFeed.IsEmpty())
+        return true;
+    for (const auto& topic : feed.Topics) {
+        if (!topic->ITunes.IsEmpty() || !topic->ITunesTopic.IsEmpty())
+            return true;
+    }
+    return false;
+}
+
+void SetOrRemove(TStringHash& table, const QByteArray& key, bool set, const char* value) {
+    if (set)
+        table.SetItem(key, value);
+    else if (table.Exists(key))
+        table.Delete(key);
+}
+
+// The prefixes a document may not declare, or not as an ordinary prefix.
+bool IsDeclarablePrefix(QByteArrayView prefix) {
+    return !prefix.isEmpty() && prefix != "xml" && prefix != "xmlns";
+}
+
+} // namespace
+
+void TFeedFormatter::SaveToStream(QIODevice& stream, TFeed& feed, int maxTopics) {
+    // The media and iTunes elements are written when the feed declared their namespace,
+    // and also when it holds them without having declared it on the root (a publisher
+    // may declare it lower down): what was read is never dropped on the way out.
+    const bool writeMedia = feed.HasMediaNamespace || HasMediaContent(feed);
+    const bool writeITunes = feed.HasITunesNamespace || HasITunesContent(feed);
+    feed.Namespaces.SetItem("xmlns:dc", DublinCoreNamespace);
+    SetOrRemove(feed.Namespaces, "xmlns:media", writeMedia, MediaRssNamespace);
+    SetOrRemove(feed.Namespaces, "xmlns:itunes", writeITunes, ITunesNamespace);
+
+    Document = TXmlHost::CreateDocument();
+    FirstTopicNode = nullptr;
+    CurrentTopicNode = nullptr;
+    const QByteArray formatName = FormatName();
+
+    xmlNode* root = WriteRoot(feed);
+    feed.Namespaces.Restart();
+    while (feed.Namespaces.Next()) {
+        const QByteArray key = feed.Namespaces.CurrentKey();
+        const qsizetype colon = key.indexOf(':');
+        const QByteArray prefix = colon < 0 ? key : key.mid(colon + 1);
+        const QByteArray name = feed.Namespaces.Items(key);
+        if (IsDeclarablePrefix(prefix) && !name.isEmpty())
+            TXmlHost::DeclareNamespace(root, prefix, QString::fromUtf8(name));
+    }
+
+    xmlNode* channelNode = WriteChannel(root, feed.Channel);
+    if (writeITunes) {
+        feed.Channel.ITunes.Write(Document.get(), channelNode, formatName);
+        feed.Channel.ITunesFeed.Write(Document.get(), channelNode, formatName);
+    }
+    feed.Channel.WriteUnresolved(channelNode, formatName);
+
+    const qsizetype available = qsizetype(feed.Topics.size());
+    const qsizetype count = maxTopics == 0  ? available
+                            : maxTopics < 0 ? 0
+                                            : qMin(available, qsizetype(maxTopics));
+    for (qsizetype i = 0; i < count; ++i) {
+        FeedDoc::TTopic& topic = *feed.Topics[size_t(i)];
+        xmlNode* topicNode = WriteTopic(channelNode, topic);
+        if (writeMedia) {
+            for (const auto& item : topic.MediaItems)
+                item->Write(Document.get(), topicNode, formatName);
+            topic.MediaInformation.Write(Document.get(), topicNode, formatName);
+        }
+        if (writeITunes) {
+            topic.ITunes.Write(Document.get(), topicNode, formatName);
+            topic.ITunesTopic.Write(Document.get(), topicNode, formatName);
+        }
+        topic.WriteUnresolved(topicNode, formatName);
+    }
+
+    const QByteArray bytes = TXmlHost::SaveDocument(Document.get());
+    if (stream.write(bytes) != bytes.size())
+        throw Exception(QStringLiteral("Cannot write the feed: %1").arg(stream.errorString()));
+}
+
+QByteArray TFeedFormatter::SaveToBytes(TFeed& feed, int maxTopics) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    SaveToStream(buffer, feed, maxTopics);
+    return bytes;
+}
+
+xmlNode* TFeedFormatter::AppendElement(xmlNode* parent, QByteArrayView name) {
+    return TXmlHost::AppendChild(parent,
+                                 TXmlHost::CreateElement(Document.get(), name, NamespaceUri));
+}
+
+xmlNode* TFeedFormatter::AppendTextElement(xmlNode* parent, QByteArrayView name,
+                                           const QString& text) {
+    return TXmlHost::AppendChild(
+        parent, TXmlHost::CreateTextElement(Document.get(), name, text, NamespaceUri));
+}
