@@ -586,6 +586,28 @@ TEST(XmlDocumentPartTest, RetainedElementsOutliveTheirDocumentAndReset) {
     EXPECT_EQ(again->children, nullptr);
 }
 
+TEST(XmlDocumentPartTest, UnknownAtomElementGoesBackIntoAtomWithoutAnExtraDeclaration) {
+    const XmlDocument feed = Load("<feed xmlns=\"http://www.w3.org/2005/Atom\">"
+                                  "<contributor><name>Bo</name></contributor></feed>");
+    FeedPart part;
+    part.SourceFormat = "Atom";
+    part.KeepUnresolved(TXmlHost::FindChild(Root(feed), "contributor"));
+
+    XmlDocument out = TXmlHost::CreateDocument();
+    xmlNode* root = TXmlHost::CreateElement(out.get(), "feed", "http://www.w3.org/2005/Atom");
+    TXmlHost::SetDocumentElement(out.get(), root);
+    part.WriteUnresolved(root, "Atom");
+    const QByteArray written = TXmlHost::SaveDocument(out.get());
+    EXPECT_THAT(written.toStdString(), HasSubstr("<contributor>"));
+    EXPECT_EQ(written.count("xmlns="), 1);
+    const XmlDocument reread = Load(written);
+    const xmlNode* contributor = TXmlHost::FindChild(Root(reread), "contributor");
+    ASSERT_NE(contributor, nullptr);
+    ASSERT_NE(contributor->ns, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char*>(contributor->ns->href),
+                 "http://www.w3.org/2005/Atom");
+}
+
 TEST(XmlDocumentPartTest, AttributeIntegerThroughThePartDefaultsToMinusOne) {
     const XmlDocument document = Load("<e a=\"12\" b=\"twelve\"/>");
     const FeedPart part;
