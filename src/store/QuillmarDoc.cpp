@@ -1,5 +1,6 @@
 #include "QuillmarDoc.h"
 
+#include "shell/Clock.h"
 #include "shell/ReaderBranding.h"
 #include "shell/SystemCodePage.h"
 #include "shell/UIUtils.h"
@@ -383,6 +384,7 @@ void TQuillmarDoc::OpenDocument() {
         // is ever saved from it.
         m_foldersByName.Clear();
         m_channelsByUrl.Clear();
+        m_urlOfChannel.clear();
         m_root = std::make_unique<TFolder>();
         m_root->SetStore(this);
         m_searchRoot = std::make_unique<TSearchFolder>();
@@ -681,18 +683,13 @@ void TQuillmarDoc::Register(TFolder& item) {
     if (!channel || dynamic_cast<TSearchChannel*>(channel) || channel->Url().isEmpty())
         return;
     const QByteArray key = UrlKey(channel->Url());
-    if (m_channelsByUrl.Exists(key) && m_channelsByUrl.Items(key) == channel)
-        return;
-    // The channel's address changed: its old address no longer leads to it.
-    QList<QByteArray> stale;
-    m_channelsByUrl.Restart();
-    while (m_channelsByUrl.Next()) {
-        if (m_channelsByUrl.Items(m_channelsByUrl.CurrentKey()) == channel)
-            stale.append(m_channelsByUrl.CurrentKey());
-    }
-    for (const QByteArray& old : stale)
-        m_channelsByUrl.Delete(old);
+    // The channel's address may have changed: its old address no longer leads to it.
+    const auto old = m_urlOfChannel.constFind(channel);
+    if (old != m_urlOfChannel.constEnd() && *old != key && m_channelsByUrl.Exists(*old) &&
+        m_channelsByUrl.Items(*old) == channel)
+        m_channelsByUrl.Delete(*old);
     m_channelsByUrl.SetItem(key, channel);
+    m_urlOfChannel.insert(channel, key);
 }
 
 void TQuillmarDoc::Unregister(TFolder& top) {
@@ -719,6 +716,10 @@ void TQuillmarDoc::Unregister(TFolder& top) {
     };
     forget(m_foldersByName);
     forget(m_channelsByUrl);
+    for (const TFolder* item : gone) {
+        if (const auto* channel = dynamic_cast<const TChannel*>(item))
+            m_urlOfChannel.remove(channel);
+    }
 }
 
 TFolder* TQuillmarDoc::FolderByStorageName(const QByteArray& name) {
@@ -830,58 +831,36 @@ void TQuillmarDoc::DeleteItem(TFolder& item) {
 // --- indexes ----------------------------------------------------------------------
 
 void TQuillmarDoc::ReadIndexRecord(TValueReader& r, TFolder& item) {
-    struct Fields {
-        QByteArray key;
-        QString title;
-        double date = 0;
-        QByteArray streamName;
-        bool read = false;
-        quint8 flag = TTopicIndex::FlagNone;
-        QByteArray contentHash;
-        bool hasAttachments = false;
-        QByteArray origin;
-        QString author;
-        std::optional<double> received;
-    };
     const qint32 version = r.ReadRawInt32();
+    // Entries of an index without received dates get the time it was read.
+    const double now = NowLocal();
     r.ReadListBegin();
     while (!r.EndOfList()) {
         // An entry joins the index only when all its fields were read.
-        Fields f;
-        f.key = r.ReadString();
-        f.title = ReadText(r, version >= 80);
-        f.date = r.ReadDate();
-        f.streamName = r.ReadString();
-        f.read = r.ReadBoolean();
+        auto entry = std::make_unique<TTopicIndex>(now);
+        const QByteArray key = r.ReadString();
+        entry->SetTitle(ReadText(r, version >= 80));
+        entry->Date = r.ReadDate();
+        entry->StreamName = r.ReadString();
+        entry->Read = r.ReadBoolean();
         if (version >= 20)
             r.ReadBoolean();
         if (version >= 40)
-            f.flag = FlagInRange(r.ReadInteger());
+            entry->Flag = FlagInRange(r.ReadInteger());
         if (version >= 50)
-            f.contentHash = r.ReadString();
+            entry->ContentHash = r.ReadString();
         if (version >= 60)
-            f.hasAttachments = r.ReadBoolean();
+            entry->HasAttachments = r.ReadBoolean();
         if (version >= 70)
-            f.origin = r.ReadString();
+            entry->Origin = r.ReadString();
         if (version >= 90)
-            f.author = r.ReadWideString();
+            entry->SetAuthor(r.ReadWideString());
         if (version >= 100)
-            f.received = r.ReadDate();
-        if (f.key.isEmpty())
+            entry->Received = r.ReadDate();
+        if (key.isEmpty())
             continue; // no topic can live under an empty key
-        TTopicIndex* entry = item.AddTopicIndex(f.key);
-        entry->SetTitle(f.title);
-        entry->Date = f.date;
-        entry->StreamName = f.streamName;
-        entry->Read = f.read;
-        entry->Flag = f.flag;
-        entry->ContentHash = f.contentHash;
-        entry->HasAttachments = f.hasAttachments;
-        entry->Origin = f.origin;
-        entry->SetAuthor(f.author);
-        if (f.received)
-            entry->Received = *f.received;
-        NoteTopicName(f.streamName);
+        NoteTopicName(entry->StreamName);
+        item.StoreTopicIndex(key, std::move(entry));
     }
     r.ReadListEnd();
     if (version < 30)

@@ -13,6 +13,7 @@
 #include "store/QuillmarDocCore.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <memory>
@@ -229,6 +230,8 @@ private:
     std::unique_ptr<TRootStorageWatchdog> m_watchdog;
     TObjectHash<TFolder> m_foldersByName{false};
     TObjectHash<TChannel> m_channelsByUrl{false};
+    // The address each channel was registered under, to forget it when it changes.
+    QHash<const TChannel*, QByteArray> m_urlOfChannel;
     std::unique_ptr<TSearchFolder> m_searchRoot;
     TSearchOptions m_searchOptions;
     qint32 m_headerReserved = 1;

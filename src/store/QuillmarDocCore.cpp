@@ -146,6 +146,12 @@ TTopicIndex* TFolder::AddTopicIndex(const QByteArray& key,
         entry->ContentHash = body->ContentHash();
         entry->HasAttachments = !body->Attachments.isEmpty();
     }
+    return StoreTopicIndex(key, std::move(entry));
+}
+
+TTopicIndex* TFolder::StoreTopicIndex(const QByteArray& key, std::unique_ptr<TTopicIndex> entry) {
+    entry->Key = key;
+    entry->Owner = this;
     TTopicIndex* stored = entry.get();
     m_topics.SetItem(key, entry.release());
     ++TopicCount;
@@ -376,7 +382,9 @@ QByteArray TTopic::ContentHash() {
 
 // --- TTopicIndex ------------------------------------------------------------------
 
-TTopicIndex::TTopicIndex() : Date(NowLocal()), Received(Date) {}
+TTopicIndex::TTopicIndex() : TTopicIndex(NowLocal()) {}
+
+TTopicIndex::TTopicIndex(double now) : Date(now), Received(now) {}
 
 TTopicIndex::TTopicIndex(TFolder* newOwner, TTopicIndex& source)
     : Key(source.Key), Date(source.Date), Received(source.Received), StreamName(source.StreamName),

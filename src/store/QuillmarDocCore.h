@@ -157,6 +157,9 @@ public:
     // entry takes its texts from the topic when one is given, and owns it.
     virtual TTopicIndex* AddTopicIndex(const QByteArray& key,
                                        std::unique_ptr<QuillmarDocCore::TTopic> topic = nullptr);
+    // Stores an entry made elsewhere under the key, as AddTopicIndex does (replacing and
+    // freeing one already there).
+    TTopicIndex* StoreTopicIndex(const QByteArray& key, std::unique_ptr<TTopicIndex> entry);
     // Empties the index and marks it not loaded, so the document reads it again when it
     // is next needed. With resetUnread (a clear) the unread and topic counts go to 0;
     // without it (an index released from memory) they stay.
@@ -345,6 +348,8 @@ public:
     };
 
     TTopicIndex();
+    // A new entry made at the given time (a whole index read at once shares one).
+    explicit TTopicIndex(double now);
     // A copy of the source for another owner; it remembers the source's item as its
     // origin and gets a copy of the source's topic unless it is a search result.
     TTopicIndex(TFolder* newOwner, TTopicIndex& source);

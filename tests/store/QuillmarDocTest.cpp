@@ -935,3 +935,16 @@ print('header', ole.openstream('.quillmar').read().hex())
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, sortedExpected);
 }
+
+TEST_F(QuillmarDocTest, AChannelIsFoundOnlyByItsCurrentAddress) {
+    auto doc = Open();
+    TChannel* channel = doc->CreateChannel(nullptr);
+    channel->SetUrl(QStringLiteral("http://example.com/old"));
+    doc->SaveChannel(*channel);
+    channel->SetUrl(QStringLiteral("http://example.com/new"));
+    doc->SaveChannel(*channel);
+    EXPECT_EQ(doc->ChannelByUrl(QStringLiteral("http://example.com/old")), nullptr);
+    EXPECT_EQ(doc->ChannelByUrl(QStringLiteral("http://example.com/NEW")), channel);
+    doc->DeleteItem(*channel);
+    EXPECT_EQ(doc->ChannelByUrl(QStringLiteral("http://example.com/new")), nullptr);
+}
