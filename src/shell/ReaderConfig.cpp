@@ -15,7 +15,7 @@
 const QString TConfiguration::DefaultNeverDownloadExtensions = QStringLiteral(
     "exe;com;ocx;dll;cpl;bat;cmd;ade;adp;bas;chm;crt;doc;dot;hlp;hta;inf;ins;isp;js;jse;lnk;mdb;"
     "mde;msc;msi;msp;mst;pcd;pif;pot;ppt;reg;scr;sct;shb;shs;sys;url;vb;vbe;vbs;wsc;wsf;wsh;xls;"
-    "xlt");
+    "xlt;sh;run;bin;desktop;appimage");
 const QString TConfiguration::DefaultMusicExtensions =
     QStringLiteral("mp3;wav;wma;aac;ape;cue;asf;asx;au;avi;mdn;mpga;m3u;ogg;pls;ra;ram;xm");
 

@@ -983,6 +983,8 @@ void TQuillmarDoc::ClearChannel(TFolder& item) {
                 at.DestroyElement(name);
         }
         item.ClearTopics(true);
+        if (auto* channel = dynamic_cast<TChannel*>(&item))
+            SessionKeys.Forget(*channel);
         // Written as a loaded, empty index.
         item.IndexNotLoaded = false;
         SaveIndex(item);

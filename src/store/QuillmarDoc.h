@@ -10,12 +10,15 @@
 // file, and only the outermost one commits. Callers that make several changes for one
 // command wrap them in Operation() so that the command is one commit.
 
+#include "store/Attachments.h"
 #include "store/QuillmarDocCore.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -71,6 +74,28 @@ private:
     std::vector<std::unique_ptr<TStorage>> m_opened;
     TStorage* m_last = nullptr;
 };
+
+// The topic keys that this run's imports met, kept per channel: a channel update makes
+// them the channel's known keys. Keeping them per channel means a channel learns only
+// what its own feed delivered, and no list grows with every channel of the document.
+class TSessionKeys {
+public:
+    void Add(const TChannel& channel, const QByteArray& key);
+    // Distinct, in the order first met.
+    QList<QByteArray> Keys(const TChannel& channel) const;
+    void Forget(const TChannel& channel);
+
+private:
+    struct TMet {
+        QList<QByteArray> Order;
+        QSet<QByteArray> Seen;
+    };
+    static QByteArray ChannelName(const TChannel& channel);
+    QHash<QByteArray, TMet> m_met;
+};
+
+// The playlists a finished music file can be added to.
+enum class TPlaylist { MediaPlayer, ITunes, WinAmp };
 
 class TQuillmarDoc : public TTopicStore {
 public:
@@ -140,8 +165,8 @@ public:
 
     quint32 NextFolderNumber = 1;
     quint32 NextTopicNumber = 1;
-    // Keys met by merges during this run.
-    QList<QByteArray> SessionKeys;
+    // Keys met by imports during this run, per channel.
+    TSessionKeys SessionKeys;
     // The start page address.
     QByteArray HomePage;
 
@@ -194,6 +219,55 @@ public:
     // The number in such a name, or nothing.
     static std::optional<quint32> ElementNumber(char letter, const QByteArray& name);
 
+    // --- attachments ---
+    // Reads ".attachments" unless that was done.
+    void EnsureAttachmentsLoaded();
+    // Adds the stored records to those in memory (a key already there keeps its record).
+    // A read error passes on; the records read before it stay, and the list counts as
+    // loaded, so that the next save keeps them and new ones.
+    void LoadAttachments();
+    // Writes every record in the order added (loading first when needed).
+    void SaveAttachments();
+    TAttachment* FindAttachment(const QByteArray& key);
+    // Offers a record (with Url, MimeType and perhaps Size set) for a topic about to be
+    // stored. A record for an address already known is refused and freed (false);
+    // otherwise it gets its key, file name, comment and priority, the topic lists it,
+    // and the document keeps it.
+    bool CreateAttachmentFor(std::unique_ptr<TAttachment> record, QuillmarDocCore::TTopic& topic);
+    // Null when the key is empty or taken (the record is then freed).
+    TAttachment* AddAttachment(std::unique_ptr<TAttachment> record);
+    void AssignPriority(TAttachment& record);
+    bool SetAttachmentPriority(TAttachment& record, quint8 priority);
+    bool HasQueuedAttachments();
+    // A download finished: complete, and music goes to the configured playlists; when
+    // one of them fails the record is complete with a playlist failure.
+    void AttachmentCompleted(TAttachment& record);
+    void ClearAttachmentsInStates(const QSet<quint8>& states);
+    // The records and their lists, as loaded so far.
+    const TAttachmentRecords& AttachmentRecords() const { return m_attachments; }
+    bool AttachmentsLoaded() const { return m_attachmentsLoaded; }
+    // Adds a file to a playlist; false when that failed. Supplied by the playlists; while
+    // it is missing, a playlist the configuration asks for counts as failed.
+    std::function<bool(TPlaylist playlist, const QString& fullPath)> AddToPlaylist;
+
+    // --- channel update ---
+    // The topic was delivered before: its key is among the channel's known keys, or an
+    // entry of the channel's index holds it already. A known key joins the session keys.
+    bool IsKnownTopic(TChannel& channel, QuillmarDocCore::TTopic& topic);
+    // Stores a topic that is new for the channel: an index entry and a body stream (the
+    // index itself is written by RecordChannelUpdate). False, storing nothing, for a
+    // known topic. Either way the key joins the session keys.
+    bool MergeTopic(TChannel& channel, std::unique_ptr<QuillmarDocCore::TTopic> topic);
+    // After an import that stored topics: the channel's date, known keys, index, record,
+    // the attachment list and the header, in one commit.
+    void RecordChannelUpdate(TChannel& channel);
+    // Deletes the item's topics received at least days whole days ago, lowering the
+    // unread count for unread ones; true when something was deleted (and the index
+    // saved).
+    bool AutoDeleteOld(TFolder& item, int days);
+    // Told of every topic a merge stored, so that saved searches can take it.
+    std::function<void(TChannel& channel, TTopicIndex& entry)> OfferToSearches;
+
     // --- storage helpers, inside an operation ---
     // Opens the storages along the path (the last one created when create is set); an
     // empty path gives the root storage. Returns a closed path on failure.
@@ -235,6 +309,8 @@ private:
     std::unique_ptr<TSearchFolder> m_searchRoot;
     TSearchOptions m_searchOptions;
     qint32 m_headerReserved = 1;
+    TAttachmentRecords m_attachments;
+    bool m_attachmentsLoaded = false;
     bool m_opened = false;
     bool m_opening = false;
 };
