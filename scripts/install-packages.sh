@@ -7,6 +7,7 @@ build_packages=(
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-multimedia-dev
     libxml2-dev libxss-dev libgl-dev
+    libgsf-1-dev
 )
 test_packages=(
     libgtest-dev libgmock-dev

@@ -67,8 +67,20 @@ QByteArray Identity(FileIo& io) {
 
 uint32_t File::TakeSector() {
     SectorSpace& f = m_s.fat;
-    uint32_t s;
-    if (!f.available.empty()) {
+    uint32_t s = FreeSector;
+    // A free sector whose FAT entry lies in a FAT sector that this commit writes anyway
+    // costs no further FAT sector; taking the lowest free sector instead would spread one
+    // commit's changes over as many FAT sectors (and DIFAT sectors) as there are holes.
+    for (uint32_t k : f.dirty) {
+        const auto it = f.available.lower_bound(k * f.perSector);
+        if (it != f.available.end() && *it < (k + 1) * f.perSector) {
+            s = *it;
+            f.available.erase(it);
+            break;
+        }
+    }
+    if (s != FreeSector) {
+    } else if (!f.available.empty()) {
         s = *f.available.begin();
         f.available.erase(f.available.begin());
     } else {
