@@ -1,12 +1,12 @@
 #include "CompDoc.h"
 
 #include "CfbFile.h"
+#include "shell/SystemCodePage.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStringDecoder>
 
 using cfb::Error;
 using cfb::File;
@@ -23,12 +23,6 @@ QString StatusText(Status s, const QString& reason) {
     return cfb::StatusName(s) + QStringLiteral(": ") + reason;
 }
 
-// Windows-1252 for the bytes 0x80..0x9F; the rest matches Latin-1.
-const char16_t Cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 QString TemporaryElementName() {
     static QAtomicInteger<quint32> counter(0);
     return QStringLiteral("~tmp%1.%2")
@@ -39,20 +33,11 @@ QString TemporaryElementName() {
 } // namespace
 
 QString StorageNameToUnicode(const QByteArray& name) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(name);
-    if (!utf8.hasError())
-        return text;
-    text.clear();
-    for (const char c : name) {
-        const auto b = static_cast<unsigned char>(c);
-        text.append(b >= 0x80 && b < 0xA0 ? QChar(Cp1252High[b - 0x80]) : QChar(b));
-    }
-    return text;
+    return FromSystemCodePage(name);
 }
 
 QByteArray StorageNameFromUnicode(const QString& name) {
-    return name.toUtf8();
+    return ToSystemCodePage(name);
 }
 
 // ---- TStorage ----
