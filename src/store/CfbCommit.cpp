@@ -533,6 +533,62 @@ std::unique_ptr<File> File::CreatePath(const QString& path) {
     }
 }
 
+double File::FreeShare() const {
+    if (m_s.fat.count == 0)
+        return 0;
+    return double(m_s.fat.available.size() + m_s.fat.released.size()) / double(m_s.fat.count);
+}
+
+void File::CopyAttributes(uint32_t entry, const Entry& from) {
+    Entry& e = m_s.entries.at(entry);
+    std::memcpy(e.clsid, from.clsid, sizeof e.clsid);
+    e.stateBits = from.stateBits;
+    e.created = from.created;
+    e.modified = from.modified;
+    Touch(entry);
+}
+
+bool File::CompactPath(const QString& path, double minimumFreeShare) {
+    std::unique_ptr<File> source = OpenPath(path, false, LockKind::Exclusive);
+    if (source->FreeShare() <= minimumFreeShare)
+        return false;
+    std::unique_ptr<FileIo> io = FileIo::CreateTemporary(path);
+    FileIo* raw = io.get();
+    try {
+        std::unique_ptr<File> target = CreateEmpty(std::move(io));
+        target->CopyAttributes(RootStorage, source->EntryAt(RootStorage));
+        std::vector<std::pair<uint32_t, uint32_t>> todo{{RootStorage, RootStorage}};
+        QByteArray content;
+        while (!todo.empty()) {
+            const auto [from, to] = todo.back();
+            todo.pop_back();
+            for (uint32_t child : source->Children(from)) {
+                const Entry& e = source->EntryAt(child);
+                uint32_t made;
+                if (e.type == EntryType::Storage) {
+                    made = target->CreateStorage(to, e.name, false);
+                    todo.push_back({child, made});
+                } else {
+                    made = target->CreateStream(to, e.name, false);
+                    source->StreamChain(child); // a damaged stream stops the copy here
+                    content.resize(qsizetype(source->StreamSize(child)));
+                    source->ReadStream(child, 0, content.data(), content.size());
+                    target->WriteStream(made, 0, content.constData(), content.size());
+                    target->Flush();
+                }
+                target->CopyAttributes(made, e);
+            }
+        }
+        target->Commit();
+        source.reset(); // the rename checks that nobody holds the old file
+        raw->Publish(path);
+        return true;
+    } catch (...) {
+        raw->Discard();
+        throw;
+    }
+}
+
 Status File::Probe(const QString& path, QString* reason) {
     try {
         std::unique_ptr<FileIo> io = FileIo::Open(path, false, LockKind::None);

@@ -76,6 +76,10 @@ public:
     static std::unique_ptr<File> OpenPath(const QString& path, bool writable, LockKind lock);
     // A new empty file replacing any file of that name, written under a temporary name first.
     static std::unique_ptr<File> CreatePath(const QString& path);
+    // Rewrites the file without its free space when more than minimumFreeShare of its
+    // sectors are free; returns whether it did. The new file replaces the old one by a
+    // rename, so an interruption leaves the old file. The file must not be open.
+    static bool CompactPath(const QString& path, double minimumFreeShare);
     // S_OK for a compound file, S_FALSE for anything else; errors when it cannot be read.
     static Status Probe(const QString& path, QString* reason);
 
@@ -94,6 +98,10 @@ public:
     uint32_t Find(uint32_t storage, const QString& name) const; // NoEntry when missing
     std::vector<uint32_t> Children(uint32_t storage) const;
     uint32_t ParentOf(uint32_t entry) const { return m_s.parentOf.at(entry); }
+    // The share of the file's sectors that are free (0 to 1).
+    double FreeShare() const;
+    // Class id, state bits and times, as another element has them.
+    void CopyAttributes(uint32_t entry, const Entry& from);
     // How the storage's sibling tree stands, examined afresh.
     TreeHealth Health(uint32_t storage) const;
 
@@ -112,6 +120,9 @@ public:
     std::vector<uint32_t> StreamChain(uint32_t stream);
 
     bool HasChanges() const;
+    // Writes the content of changed streams to sectors the committed state does not use,
+    // without committing: keeps memory bounded while copying a large file.
+    void Flush() { FlushStreams(); }
     void Commit();
     // Forgets every change since the last commit.
     void Revert();

@@ -40,6 +40,15 @@ QByteArray StorageNameFromUnicode(const QString& name) {
     return ToSystemCodePage(name);
 }
 
+bool CompactStorageFile(const QString& fileName, double minimumFreeShare) {
+    try {
+        return File::CompactPath(fileName, minimumFreeShare);
+    } catch (const Error& e) {
+        throw ECDStorageError(QStringLiteral("storage compaction failed: ") + e.Message(),
+                              Hresult(e.Code()));
+    }
+}
+
 // ---- TStorage ----
 
 TStorage::TStorage(const QByteArray& name) : m_name(name) {}

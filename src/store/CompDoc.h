@@ -48,6 +48,11 @@ enum : int {
 QString StorageNameToUnicode(const QByteArray& name);
 QByteArray StorageNameFromUnicode(const QString& name);
 
+// Rewrites a closed document file without its free space when more than minimumFreeShare
+// of it is free (the engine reuses free space but never shrinks the file); returns
+// whether it did. Meant for rare moments such as the program's exit.
+bool CompactStorageFile(const QString& fileName, double minimumFreeShare = 0.25);
+
 class TStorage {
 public:
     // Opens (or with create, creates, replacing an element of that name) the storage name

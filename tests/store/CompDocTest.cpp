@@ -7,6 +7,7 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -255,4 +256,30 @@ TEST_F(CompDocTest, ANewFileNeverAppearsHalfWritten) {
     { TRootStorage(Path(), StgAccessReadWrite, StgShareExclusive, false, true); }
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("doc.bin")});
+}
+
+TEST_F(CompDocTest, AFileWithMuchFreeSpaceIsCompactedAndKeepsItsContent) {
+    {
+        TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+        TStorage kept("kept", &root, 2, false, true);
+        WriteStream(kept, "small", "small content");
+        WriteStream(kept, "large", QByteArray(20000, 'l'));
+        for (int i = 0; i < 20; ++i)
+            WriteStream(root, QByteArray::number(i), QByteArray(30000, 'x'));
+        root.Commit();
+        for (int i = 0; i < 20; ++i)
+            root.DestroyElement(QByteArray::number(i));
+        root.Commit();
+    }
+    const qint64 before = QFileInfo(Path()).size();
+    EXPECT_TRUE(CompactStorageFile(Path()));
+    EXPECT_LT(QFileInfo(Path()).size(), before / 4);
+    EXPECT_FALSE(CompactStorageFile(Path())) << "nothing left to reclaim";
+    TRootStorage root(Path(), StgAccessRead, StgShareDenyWrite, false, false);
+    TStorage kept("kept", &root, 0, false, false);
+    EXPECT_EQ(ReadStream(kept, "small"), "small content");
+    EXPECT_EQ(ReadStream(kept, "large"), QByteArray(20000, 'l'));
+    QList<QByteArray> streams;
+    root.ListStreams(streams);
+    EXPECT_TRUE(streams.isEmpty());
 }
