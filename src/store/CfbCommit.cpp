@@ -71,12 +71,24 @@ uint32_t File::TakeSector() {
     // A free sector whose FAT entry lies in a FAT sector that this commit writes anyway
     // costs no further FAT sector; taking the lowest free sector instead would spread one
     // commit's changes over as many FAT sectors (and DIFAT sectors) as there are holes.
-    for (uint32_t k : f.dirty) {
-        const auto it = f.available.lower_bound(k * f.perSector);
-        if (it != f.available.end() && *it < (k + 1) * f.perSector) {
-            s = *it;
-            f.available.erase(it);
-            break;
+    // Whichever of the two sets is smaller is walked, so a commit with thousands of
+    // changed FAT sectors (a file built in one go) does not pay for each allocation.
+    if (f.available.size() < f.dirty.size()) {
+        for (auto it = f.available.begin(); it != f.available.end(); ++it) {
+            if (f.dirty.count(*it / f.perSector)) {
+                s = *it;
+                f.available.erase(it);
+                break;
+            }
+        }
+    } else {
+        for (uint32_t k : f.dirty) {
+            const auto it = f.available.lower_bound(k * f.perSector);
+            if (it != f.available.end() && *it < (k + 1) * f.perSector) {
+                s = *it;
+                f.available.erase(it);
+                break;
+            }
         }
     }
     if (s != FreeSector) {

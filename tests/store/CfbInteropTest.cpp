@@ -189,3 +189,43 @@ TEST(CfbInterop, AFileWrittenByGsfOpensAndStaysReadableAfterOurChanges) {
     EXPECT_EQ(OlefileListing(path), ExpectedListing(expected, true));
     EXPECT_EQ(GsfListing(path), ExpectedListing(expected, false));
 }
+
+TEST(CfbInterop, AVersionFourFileIsReadAndStaysReadableAfterOurChanges) {
+    // Written from the format description by tests/data/storage/make_version4.py.
+    QFile fixture(QStringLiteral(QUILLMAR_TEST_DATA "/storage/version4.cfb"));
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    const auto pattern = [](int size, int factor) {
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char((i * factor) & 0xFF);
+        return bytes;
+    };
+    std::map<QString, QByteArray> expected{{QStringLiteral("Big"), pattern(5000, 7)},
+                                           {QStringLiteral("Small"), pattern(100, 3)},
+                                           {QStringLiteral("Folder"), "<storage>"},
+                                           {QStringLiteral("Folder/Inner"), "inner stream"}};
+    auto file = cfbtest::LoadBytes(fixture.readAll(), true);
+    EXPECT_EQ(file->SectorSize(), 4096);
+    EXPECT_EQ(cfbtest::Snapshot(*file), expected);
+
+    const uint32_t folder = file->Find(cfb::File::RootStorage, QStringLiteral("Folder"));
+    for (int i = 0; i < 40; ++i) {
+        const uint32_t s = file->CreateStream(folder, QStringLiteral("added%1").arg(i), true);
+        const QByteArray data = Content(i % 5 == 0 ? 9000 : 70 + i, i);
+        file->WriteStream(s, 0, data.constData(), data.size());
+        expected[QStringLiteral("Folder/added%1").arg(i)] = data;
+    }
+    file->Destroy(cfb::File::RootStorage, QStringLiteral("Small"));
+    expected.erase(QStringLiteral("Small"));
+    file->Commit();
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("v4.cfb"));
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(cfbtest::BytesOf(*file));
+    out.close();
+    EXPECT_EQ(SnapshotOfFile(path), expected);
+    EXPECT_EQ(OlefileListing(path), ExpectedListing(expected, true));
+    EXPECT_EQ(GsfListing(path), ExpectedListing(expected, false));
+}
