@@ -48,7 +48,9 @@ QByteArray UserAgent() {
 }
 
 QUrl HttpAddress(const QByteArray& address) {
-    const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::StrictMode);
+    // Addresses from feeds and users carry spaces and other characters that should have
+    // been escaped; they are escaped here rather than refused.
+    const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
         return {};

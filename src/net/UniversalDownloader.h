@@ -15,7 +15,8 @@
 //
 // A downloader lives on the thread that created it (the main thread) and uses its own
 // network access manager, so its connections and remembered passwords are its own and
-// are forgotten before each download.
+// are forgotten before each download. Its handlers may call Abort or start the next
+// download, but must not delete it (deleteLater is fine).
 
 #include "shell/Errors.h"
 

@@ -152,6 +152,17 @@ TEST(UniversalDownloader, UnusableAddressFailsAndFinishesBeforeDownloadReturns) 
     }
 }
 
+TEST(UniversalDownloader, CarelessAddressIsEscapedRatherThanRefused) {
+    TestHttpServer server;
+    server.Route("/my%20feed", [](const TestHttpRequest&) { return TextAnswer(200, "<rss/>"); });
+    TUniversalDownloader d;
+    Recorder r(d);
+    d.ObjectUri = "  " + server.Url("/my feed") + "\t";
+    RunToEnd(d);
+    EXPECT_EQ(r.events, kSucceeded);
+    EXPECT_EQ(r.body, "<rss/>");
+}
+
 TEST(UniversalDownloader, HostThatDoesNotAnswerFailsWith404) {
     QByteArray address;
     {
