@@ -65,6 +65,8 @@ TUniversalDownloader::TUniversalDownloader(QObject* owner)
             &TUniversalDownloader::onAuthenticationRequired);
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, &TUniversalDownloader::onSilence);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &TUniversalDownloader::onDeadline);
 }
 
 TUniversalDownloader::~TUniversalDownloader() {
@@ -148,6 +150,8 @@ void TUniversalDownloader::Download() {
     });
     if (TimeoutMs > 0)
         m_silence.start(TimeoutMs);
+    if (DeadlineMs > 0)
+        m_deadline.start(DeadlineMs);
     QMetaObject::invokeMethod(
         this, [this, generation = m_generation] { onStarted(generation); }, Qt::QueuedConnection);
 }
@@ -301,6 +305,12 @@ void TUniversalDownloader::onSilence() {
                            .arg(TimeoutMs / 1000.0, 0, 'g', 3));
 }
 
+void TUniversalDownloader::onDeadline() {
+    if (m_reply && m_reply->isRunning())
+        failInternally(QStringLiteral("The download took longer than %1 seconds")
+                           .arg(DeadlineMs / 1000.0, 0, 'g', 3));
+}
+
 void TUniversalDownloader::failInternally(const QString& message) {
     m_failedInternally = true;
     m_errorMessage = message;
@@ -310,6 +320,7 @@ void TUniversalDownloader::failInternally(const QString& message) {
 
 void TUniversalDownloader::onReplyFinished() {
     m_silence.stop();
+    m_deadline.stop();
     // The end is reported from the event loop: an owner may abort from inside a handler
     // and still get its events afterwards, in order.
     QMetaObject::invokeMethod(
@@ -355,6 +366,7 @@ void TUniversalDownloader::complete(quint64 generation) {
 
 void TUniversalDownloader::releaseReply() {
     m_silence.stop();
+    m_deadline.stop();
     if (!m_reply)
         return;
     QNetworkReply* reply = m_reply;

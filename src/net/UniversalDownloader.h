@@ -80,6 +80,7 @@ public:
 
     static constexpr qint64 kDefaultMaxBodySize = 32 * 1024 * 1024;
     static constexpr int kDefaultTimeoutMs = 30000;
+    static constexpr int kDefaultDeadlineMs = 5 * 60 * 1000;
     static constexpr int kMaxRedirects = 10;
     static constexpr int kChunkSize = 8193;
 
@@ -100,6 +101,9 @@ public:
     // Longest silence allowed from the request to the last byte (connecting, waiting
     // for the answer, between chunks). A server that accepts and says nothing fails.
     int TimeoutMs = kDefaultTimeoutMs;
+    // Longest time for the whole download, so that a server that trickles a byte now
+    // and then cannot hold the owner either; 0 lifts the limit.
+    int DeadlineMs = kDefaultDeadlineMs;
     // A body larger than this fails the download; 0 lifts the limit.
     qint64 MaxBodySize = kDefaultMaxBodySize;
     // Free for the owner (the refresh keeps the channel being fetched here).
@@ -172,6 +176,7 @@ private:
     void onSslErrors(const QList<QSslError>& errors);
     void onAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
     void onSilence();
+    void onDeadline();
     void onReplyFinished();
     void complete(quint64 generation);
     void failInternally(const QString& message);
@@ -181,6 +186,7 @@ private:
     QNetworkAccessManager* m_network;
     QNetworkReply* m_reply = nullptr;
     QTimer m_silence;
+    QTimer m_deadline;
     quint64 m_generation = 0;
     TDownloaderState m_state = dsIdle;
     quint32 m_statusCode = 0;

@@ -464,6 +464,26 @@ TEST(UniversalDownloader, SilentServerFailsAfterTheTimeOut) {
     }
 }
 
+TEST(UniversalDownloader, DownloadThatTakesTooLongFailsAtItsDeadline) {
+    TestHttpServer server;
+    server.Route("/trickle", [](const TestHttpRequest&) {
+        TestHttpResponse r = TextAnswer(200, Pattern(100000));
+        r.fault = TestHttpResponse::Fault::StallMidBody;
+        r.dropAfter = 1000;
+        return r;
+    });
+    TUniversalDownloader d;
+    Recorder r(d);
+    d.TimeoutMs = 60000;
+    d.DeadlineMs = 300;
+    d.ObjectUri = server.Url("/trickle");
+    RunToEnd(d);
+    EXPECT_TRUE(r.events.contains("Failed"));
+    EXPECT_FALSE(r.events.contains("Succeeded"));
+    EXPECT_EQ(r.events.last(), "Finished");
+    EXPECT_TRUE(r.failedMessage.contains("longer than")) << r.failedMessage.toStdString();
+}
+
 TEST(UniversalDownloader, AnswerOverTheSizeLimitFails) {
     struct Case {
         const char* name;
