@@ -887,6 +887,7 @@ void TQuillmarDoc::LoadIndex(TFolder& item) {
             return;
         }
         TStoragePath storage = OpenItemForReading(item);
+        const qint32 storedCount = item.TopicCount;
         item.ClearTopics(false);
         item.TopicCount = 0;
         try {
@@ -894,7 +895,9 @@ void TQuillmarDoc::LoadIndex(TFolder& item) {
                 ReadStream(*storage.Storage(), IndexStream,
                            [&](TValueReader& r) { ReadIndexRecord(r, item); });
         } catch (...) {
-            // What was read stays on show, but it must never replace the stored index.
+            // What was read stays on show, but it must never replace the stored index,
+            // nor its count the stored one.
+            item.TopicCount = storedCount;
             item.IndexNotLoaded = false;
             item.IndexReadInPart = true;
             throw;

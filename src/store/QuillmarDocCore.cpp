@@ -267,8 +267,8 @@ void TFolder::UpdatePath() {
 TChannel::TChannel(TFolder* parent) : TFolder(parent), Date(NeverUpdatedDate()) {}
 
 void TChannel::MoveTo(TFolder* newParent) {
-    if (!Parent() || !newParent)
-        throw Exception(QStringLiteral("A channel needs a folder to move into"));
+    if (!Parent() || !newParent || Contains(newParent))
+        throw Exception(QStringLiteral("A channel cannot be moved into itself"));
     std::unique_ptr<TChannel> self = Parent()->m_channels.Extract(this);
     if (!self)
         return;

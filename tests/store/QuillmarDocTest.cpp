@@ -671,6 +671,15 @@ TEST_F(QuillmarDocTest, APartlyReadIndexIsNeverSavedOverTheStoredOne) {
     EditFile([](TRootStorage& root) {
         TStorage channel(F1, &root, StgAccessReadWrite, false, true);
         WriteChannelRecord(channel);
+        Write(channel, ".folder", [](TValueWriter& w) {
+            w.WriteRawInt32(50);
+            w.WriteWideString(QStringLiteral("Damaged"));
+            w.WriteBoolean(false);
+            w.WriteRawInt32(3);
+            w.WriteInteger(3);
+            w.WriteBoolean(false);
+            w.WriteBoolean(false);
+        });
         Write(channel, ".index", [](TValueWriter& w) {
             w.WriteRawInt32(30);
             w.WriteListBegin();
@@ -693,6 +702,7 @@ TEST_F(QuillmarDocTest, APartlyReadIndexIsNeverSavedOverTheStoredOne) {
     EXPECT_EQ(channel->TopicIndexCount(), 2);
     EXPECT_NE(channel->FindTopic("B"), nullptr);
     EXPECT_TRUE(channel->IndexReadInPart);
+    EXPECT_EQ(channel->TopicCount, 3); // as the item record has it, not the two read
     EXPECT_NO_THROW(doc->EnsureIndexLoaded(*channel)); // what was read stays on show
     EXPECT_THROW(doc->SaveIndex(*channel), EDocumentError);
     EXPECT_THROW(doc->MarkTopics(*channel, {channel->FindTopic("A")}, true), EDocumentError);
