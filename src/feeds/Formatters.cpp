@@ -1,5 +1,7 @@
 #include "feeds/Formatters.h"
 
+#include "feeds/Atom10Formatter.h"
+#include "feeds/AtomFormatter.h"
 #include "feeds/NodeNames.h"
 #include "feeds/RSSFormatter.h"
 
@@ -13,6 +15,8 @@ const QList<const TFeedFormatterClass*>& FeedFormatterClasses() {
     // the Atom versions by the root's namespace. A new format adds its class here.
     static const QList<const TFeedFormatterClass*> classes{
         &TRSSFormatter::Class,
+        &TAtom10Formatter::Class,
+        &TAtomFormatter::Class,
     };
     return classes;
 }
