@@ -30,9 +30,15 @@ QByteArray ReadTemplateFile(const QString& path) {
         return {};
     if (file.size() > TTemplateParser::MaxTemplateFileSize)
         return {};
-    // Read in full even when the reported size is 0 (a pipe or a special file), but
-    // never past the limit.
-    QByteArray text = file.read(TTemplateParser::MaxTemplateFileSize + 1);
+    // Read in pieces: the reported size may be 0 (a pipe or a special file), and a
+    // buffer of the full limit would cost that much memory at every read.
+    QByteArray text;
+    while (text.size() <= TTemplateParser::MaxTemplateFileSize) {
+        const QByteArray piece = file.read(64 * 1024);
+        if (piece.isEmpty())
+            break;
+        text += piece;
+    }
     if (text.size() > TTemplateParser::MaxTemplateFileSize)
         return {};
     return text;
