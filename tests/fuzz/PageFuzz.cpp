@@ -20,9 +20,9 @@ void Check(bool condition) {
 // Every "<" of the output opens a tag the sanitizer wrote (text has "&lt;"), and no
 // attribute value holds a raw quote or ">", so tags can be read without a parser.
 void CheckTags(const QByteArray& html) {
-    static const QList<QByteArray> forbidden{"script", "style", "iframe", "frame",  "object",
-                                             "embed",  "applet", "meta", "base",   "link",
-                                             "form",   "input", "svg",   "math",   "textarea"};
+    static const QList<QByteArray> forbidden{"script", "style",  "iframe", "frame", "object",
+                                             "embed",  "applet", "meta",   "base",  "link",
+                                             "form",   "input",  "svg",    "math",  "textarea"};
     qsizetype at = 0;
     while ((at = html.indexOf('<', at)) >= 0) {
         const qsizetype end = html.indexOf('>', at);
