@@ -73,6 +73,13 @@ TFolder* FindItem(TQuillmarDoc& doc, const QString& address) {
     throw CliError(QStringLiteral("no folder or channel \"%1\"").arg(address), NotFound);
 }
 
+TFolder* FindTargetFolder(TQuillmarDoc& doc, const QString& address) {
+    TFolder* folder = FindItem(doc, address);
+    if (folder->IsChannel() || dynamic_cast<TSearchFolder*>(folder))
+        throw CliError(QStringLiteral("\"%1\" is not a folder").arg(address));
+    return folder;
+}
+
 TopicRef TryFindTopic(TQuillmarDoc& doc, const QString& address) {
     // ITEM#KEY: keys may hold "#" themselves, so every split is tried from the left.
     for (qsizetype at = address.indexOf(u'#'); at >= 0; at = address.indexOf(u'#', at + 1)) {

@@ -30,6 +30,9 @@ TFolder* TryFindItem(TQuillmarDoc& doc, const QString& address);
 // As TryFindItem, but a missing item raises (exit code NotFound).
 TFolder* FindItem(TQuillmarDoc& doc, const QString& address);
 
+// A folder new items may go into: the top or a folder of the main tree.
+TFolder* FindTargetFolder(TQuillmarDoc& doc, const QString& address);
+
 struct TopicRef {
     TFolder* item = nullptr;
     TTopicIndex* entry = nullptr;

@@ -31,14 +31,6 @@ QString DateText(double days) {
     return DaysToDateTime(days).toString(Qt::ISODate);
 }
 
-// A folder new items may go into: the top or a folder of the main tree.
-TFolder* FindTargetFolder(TQuillmarDoc& doc, const QString& address) {
-    TFolder* folder = FindItem(doc, address);
-    if (folder->IsChannel() || dynamic_cast<TSearchFolder*>(folder))
-        throw CliError(QStringLiteral("\"%1\" is not a folder").arg(address));
-    return folder;
-}
-
 QList<TTopicIndex*> Entries(TFolder& item) {
     QList<TTopicIndex*> entries;
     TTopicIndex* entry = nullptr;

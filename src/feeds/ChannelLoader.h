@@ -1,13 +1,14 @@
 #pragma once
-// Turns downloaded bytes into a feed model, trying the formatters in their order.
-// (Copying the model into a store channel belongs here too; it comes with the channel
-// update.)
+// Turns downloaded bytes into a feed model, trying the formatters in their order, and
+// merges a downloaded feed into a store channel.
 
 #include <QByteArrayView>
 #include <QString>
 
 class QIODevice;
+class TChannel;
 class TFeed;
+class TQuillmarDoc;
 
 class TChannelLoader {
 public:
@@ -18,4 +19,17 @@ public:
     // The same with the bytes at hand. On failure `failure`, when given, receives one
     // line saying why, for the user.
     static bool LoadFeed(QByteArrayView bytes, TFeed& feed, QString* failure = nullptr);
+
+    // Reads the stream as a feed, copies its channel properties into the channel and
+    // stores its topics that are new for the channel (offering their enclosures as
+    // attachments), all in one commit of the document; newTopicCount receives how many
+    // were stored. False, changing nothing, when the bytes are not a readable feed.
+    // Store errors pass on.
+    static bool ImportChannel(QIODevice& stream, TQuillmarDoc& doc, TChannel& channel,
+                              int& newTopicCount);
+    static bool ImportChannel(QByteArrayView bytes, TQuillmarDoc& doc, TChannel& channel,
+                              int& newTopicCount, QString* failure = nullptr);
+    // The same with a feed already read.
+    static void ImportFeed(const TFeed& feed, TQuillmarDoc& doc, TChannel& channel,
+                           int& newTopicCount);
 };
