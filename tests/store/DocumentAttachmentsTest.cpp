@@ -156,6 +156,7 @@ TEST_F(DocumentAttachments, ADamagedStreamKeepsWhatWasReadAndTheNextSaveKeepsItT
         root.Commit();
     }
     auto reopened = Open();
+    channel = reopened->Root()->Channels(0);
     EXPECT_THROW(reopened->LoadAttachments(), EReadError);
     EXPECT_TRUE(reopened->AttachmentsLoaded());
     ASSERT_EQ(reopened->AttachmentRecords().Count(), 1);
