@@ -2,6 +2,7 @@
 // running instance and ends. The order of the start-up steps matters: the branding
 // gives the configuration its default theme, the configuration fixes the document
 // file's location and the language, and the browser menu's caption is translated.
+#include "shell/Clock.h"
 #include "shell/QuillmarInstance.h"
 #include "shell/ReaderBranding.h"
 #include "shell/ReaderConfig.h"
@@ -30,6 +31,7 @@ bool HasDisplay() {
 } // namespace
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone();
     // A second instance announces its address and its show request, then ends without
     // loading anything and without a display.
     TQuillmar& instance = TQuillmar::CreateInstance(Arguments(argc, argv));

@@ -1,5 +1,6 @@
 // quillmar-cli: the headless tool over the core library.
 #include "CliCommand.h"
+#include "shell/Clock.h"
 #include "store/DocumentLocation.h"
 
 #include <QCoreApplication>
@@ -135,6 +136,7 @@ QStringList CliArgs::Positional(int min, int max) {
 }
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrell"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillmar"));

@@ -7,6 +7,7 @@
 
 #include <QUuid>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -17,12 +18,17 @@ constexpr char kVendorHost[] = "vantrell.example";
 } // namespace
 
 QByteArray NewChannelId() {
-    const double now = NowLocal();
+    return NewChannelId(NowLocal());
+}
+
+QByteArray NewChannelId(double now) {
+    QDate date;
+    DecodeDays(now, &date, nullptr);
     const QByteArray guid = QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
-    return QByteArray("tag:") + kVendorHost +
-           QString::asprintf(",%d:%s.%.15g", NowDateTime().date().year(), guid.constData(),
-                             std::fabs(now))
-               .toLatin1();
+    char day[32];
+    std::snprintf(day, sizeof day, "%.15g", std::fabs(now));
+    return "tag:" + QByteArray(kVendorHost) + ',' + QByteArray::number(date.year()) + ':' + guid +
+           '.' + day;
 }
 
 // --- Channel ---
@@ -32,7 +38,8 @@ TChannelInfo::TChannelInfo() {
 }
 
 void TChannelInfo::Reset() {
-    Id = NewChannelId();
+    const double now = NowLocal();
+    Id = NewChannelId(now);
     Title.clear();
     Description.clear();
     Link = QStringLiteral("http://");
@@ -40,7 +47,7 @@ void TChannelInfo::Reset() {
     Language = TISOLanguages::DefaultCode();
     Author.clear();
     Rights.clear();
-    Date = NowLocal();
+    Date = now;
     ImageUrl.clear();
     ImageTitle.clear();
     ImageLink.clear();
@@ -60,9 +67,8 @@ void FeedDoc::TTopic::AddCategory(const QString& name, const QString& domain) {
 
 // --- Feed ---
 
-TFeed::TFeed() {
-    Clear();
-}
+// The members start out as Clear leaves them; the channel has reset itself.
+TFeed::TFeed() : FormatterClass(&TRSSFormatter::Class) {}
 
 TFeed::~TFeed() = default;
 

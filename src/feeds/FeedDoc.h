@@ -35,6 +35,8 @@ using TTopicCategoriesList = std::vector<std::unique_ptr<TTopicCategory>>;
 // current day number, e.g.
 // "tag:vantrell.example,2024:6F9619FF-8B86-D011-B42D-00C04FC964FF.45352.5".
 QByteArray NewChannelId();
+// The same for the given local time.
+QByteArray NewChannelId(double now);
 
 class TChannelInfo : public TXmlDocumentPart {
 public:

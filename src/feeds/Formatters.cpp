@@ -4,6 +4,7 @@
 #include "feeds/AtomFormatter.h"
 #include "feeds/NodeNames.h"
 #include "feeds/RSSFormatter.h"
+#include "shell/Clock.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -232,6 +233,14 @@ QByteArray TFeedFormatter::SaveToBytes(TFeed& feed, int maxTopics) {
     buffer.open(QIODevice::WriteOnly);
     SaveToStream(buffer, feed, maxTopics);
     return bytes;
+}
+
+double TFeedFormatter::Now() {
+    if (!m_nowKnown) {
+        m_now = NowLocal();
+        m_nowKnown = true;
+    }
+    return m_now;
 }
 
 xmlNode* TFeedFormatter::AppendElement(xmlNode* parent, QByteArrayView name) {

@@ -94,8 +94,16 @@ public:
     xmlNode* CurrentTopicNode = nullptr;
 
 protected:
+    // The current local time, read once per formatter: the date of every topic that
+    // has none of its own. (Asking the clock for each of 100,000 topics costs more than
+    // reading them.)
+    double Now();
     xmlNode* Root() const { return TXmlHost::DocumentElement(Document.get()); }
     // Creates an element in NamespaceUri (or none) and appends it to the parent.
     xmlNode* AppendElement(xmlNode* parent, QByteArrayView name);
     xmlNode* AppendTextElement(xmlNode* parent, QByteArrayView name, const QString& text);
+
+private:
+    double m_now = 0;
+    bool m_nowKnown = false;
 };

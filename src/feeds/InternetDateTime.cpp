@@ -430,12 +430,18 @@ TZoneOffset OffsetOf(const QDateTime& local) {
 
 } // namespace
 
+// The clock is asked only when the text is unreadable: value_or would ask it for every
+// date, and asking costs more than parsing.
 double ParseRfc822DateTime(QByteArrayView text) {
-    return ReadRfc822(text).value_or(NowLocal());
+    if (const std::optional<double> date = ReadRfc822(text))
+        return *date;
+    return NowLocal();
 }
 
 double ParseW3CDateTime(QByteArrayView text) {
-    return ReadW3C(text).value_or(NowLocal());
+    if (const std::optional<double> date = ReadW3C(text))
+        return *date;
+    return NowLocal();
 }
 
 TZoneOffset LocalZoneOffset() {

@@ -4,7 +4,6 @@
 #include "feeds/ISOLanguages.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/NodeNames.h"
-#include "shell/Clock.h"
 
 using NodeNames::Is;
 using NodeNames::IsLower;
@@ -23,10 +22,32 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The element's text as the document has it, when it is one piece of text (as dates
+// are): no conversion to UTF-16 and back for a text that only the date parser reads.
+QByteArray RawText(const xmlNode* node, QByteArrayView* view) {
+    const xmlNode* only = node->children;
+    if (only && !only->next &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        *view = NodeNames::View(only->content);
+        return {};
+    }
+    QByteArray text = Text(node).toUtf8();
+    *view = text;
+    return text;
+}
+
+// Without characters of code 32 or below at either end, as element texts are read.
+QByteArrayView TrimmedText(QByteArrayView text) {
+    while (!text.isEmpty() && static_cast<unsigned char>(text.front()) <= 32)
+        text = text.sliced(1);
+    while (!text.isEmpty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.chop(1);
+    return text;
+}
+
 // "2024-03-01...", "2024-03", "2024": the W3C profile of ISO 8601, which no RFC 822
 // date resembles (those start with a day name or a day number of at most two digits).
 bool LooksLikeW3CDate(QByteArrayView text) {
-    text = text.trimmed();
     return text.size() >= 4 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]) &&
            IsDigit(text[3]) && (text.size() == 4 || text[4] == '-');
 }
@@ -34,13 +55,10 @@ bool LooksLikeW3CDate(QByteArrayView text) {
 // Dates of "pubDate" and "lastBuildDate" are RFC 822 by the format's rules, those of
 // "dc:date" W3C; publishers mix them up often enough that established readers take
 // either form in either place, and so does this reader.
-double ReadRfc822Date(const xmlNode* node) {
-    const QByteArray text = Text(node).toUtf8();
-    return LooksLikeW3CDate(text) ? ParseW3CDateTime(text) : ParseRfc822DateTime(text);
-}
-
-double ReadW3CDate(const xmlNode* node) {
-    const QByteArray text = Text(node).toUtf8();
+double ReadDate(const xmlNode* node) {
+    QByteArrayView text;
+    const QByteArray keeper = RawText(node, &text);
+    text = TrimmedText(text);
     return LooksLikeW3CDate(text) ? ParseW3CDateTime(text) : ParseRfc822DateTime(text);
 }
 
@@ -84,7 +102,7 @@ void TRSSFormatter::ReadChannel(TChannelInfo& channel) {
         } else if (IsLower(child, "webmaster") || IsLower(child, "dc:creator")) {
             channel.Author = Text(child);
         } else if (IsLower(child, "pubdate") || IsLower(child, "lastbuilddate")) {
-            channel.Date = ReadRfc822Date(child);
+            channel.Date = ReadDate(child);
         } else if (!rdf && IsLower(child, "image")) {
             ReadImage(child, channel);
         } else if (TiTunesRSS::IsCommonElement(child)) {
@@ -132,7 +150,7 @@ bool TRSSFormatter::NextTopic() {
 void TRSSFormatter::ReadTopic(FeedDoc::TTopic& topic) {
     if (!CurrentTopicNode)
         throw EFeedTopicsExceeded();
-    topic.Date = NowLocal();
+    topic.Date = Now();
     bool fullContentSeen = false;
     for (const xmlNode* child = CurrentTopicNode->children; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE)
@@ -148,9 +166,9 @@ void TRSSFormatter::ReadTopic(FeedDoc::TTopic& topic) {
             if (!fullContentSeen)
                 topic.Description = Text(child);
         } else if (IsLower(child, "pubdate")) {
-            topic.Date = ReadRfc822Date(child);
+            topic.Date = ReadDate(child);
         } else if (IsLower(child, "dc:date")) {
-            topic.Date = ReadW3CDate(child);
+            topic.Date = ReadDate(child);
         } else if (IsLower(child, "author") || IsLower(child, "dc:creator")) {
             topic.Author = Text(child);
         } else if (IsLower(child, "guid")) {

@@ -71,3 +71,8 @@ QDateTime NowDateTime() {
 double NowLocal() {
     return DateTimeToDays(NowDateTime());
 }
+
+void PinLocalTimeZone() {
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+}

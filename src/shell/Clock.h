@@ -27,3 +27,10 @@ QDateTime DaysToDateTime(double days);
 double EncodeDays(QDate date, QTime time);
 // The calendar parts of a day number, with the same range rule as DaysToDateTime.
 void DecodeDays(double days, QDate* date, QTime* time);
+
+// Local time conversions ask the C library for the zone every time, and with TZ unset it
+// checks /etc/localtime on the file system at each call: one system call per date, more
+// than reading the date costs. Naming that same file in TZ once, at start-up, keeps the
+// zone and drops the calls (a change of the system's zone is seen at the next start).
+// Does nothing when TZ is set, even to an empty text.
+void PinLocalTimeZone();

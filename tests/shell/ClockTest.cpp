@@ -94,4 +94,12 @@ TEST_F(ClockTest, DateTimesOfAnyZoneBecomeLocalDayNumbers) {
     EXPECT_EQ(DaysToDateTime(DateTimeToDays(utc)), utc);
 }
 
+TEST_F(ClockTest, PinnedZoneIsTheSystemsOwnAndAChosenZoneStays) {
+    PinLocalTimeZone();
+    EXPECT_EQ(qgetenv("TZ"), QByteArray("Europe/Berlin"));
+    unsetenv("TZ");
+    PinLocalTimeZone();
+    EXPECT_EQ(qgetenv("TZ"), QByteArray(":/etc/localtime"));
+}
+
 } // namespace
