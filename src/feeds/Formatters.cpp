@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QIODevice>
+#include <utility>
 
 // --- The formatter list ---
 
@@ -113,8 +114,19 @@ void TFeedFormatter::ReadDocument(TFeed* feed) {
 
     // Without a feed one topic is read over and over: the document is only checked.
     std::unique_ptr<FeedDoc::TTopic> scratchTopic;
+    // A topic's elements are not needed once it is read, so each is freed as soon as
+    // the walk has moved past it: the memory goes straight to the topics being built,
+    // and a large feed never needs its document and its model in full at once.
+    const auto release = [](xmlNode* node) {
+        if (node) {
+            xmlUnlinkNode(node);
+            xmlFreeNode(node);
+        }
+    };
+    xmlNode* readNode = nullptr;
     FirstTopic();
     while (NextTopic()) {
+        release(std::exchange(readNode, nullptr));
         FeedDoc::TTopic* topic = nullptr;
         if (feed) {
             topic = feed->AddTopic();
@@ -131,7 +143,11 @@ void TFeedFormatter::ReadDocument(TFeed* feed) {
             if (topic->Title.isEmpty())
                 topic->Title = feed->Channel.Title;
         }
+        readNode = CurrentTopicNode;
     }
+    release(readNode);
+    FirstTopicNode = nullptr;
+    CurrentTopicNode = nullptr;
 }
 
 // --- Writing ---

@@ -78,7 +78,9 @@ public:
     // it is not in this format.
     void LoadFromStream(QIODevice& stream, TFeed* feed);
     void LoadFromBytes(QByteArrayView bytes, TFeed* feed);
-    // Reads Document, already parsed, into the feed (or only checks it).
+    // Reads Document, already parsed, into the feed (or only checks it). Each item or
+    // entry is removed from the document once it is read, so afterwards the document
+    // holds the channel only (and the two topic nodes are null).
     void ReadDocument(TFeed* feed);
 
     // --- Writing ---

@@ -66,6 +66,12 @@ double ReadDate(const xmlNode* node) {
 
 const TFeedFormatterClass TRSSFormatter::Class{"TRSSFormatter", ".rss", &CreateRssFormatter};
 
+QByteArray TRSSFormatter::FormatName() const {
+    // Shared, not built anew for each of the parts that remember it.
+    static const QByteArray name("RSS");
+    return name;
+}
+
 // --- Reading ---
 
 bool TRSSFormatter::CanRead() {
@@ -181,7 +187,7 @@ void TRSSFormatter::ReadTopic(FeedDoc::TTopic& topic) {
         } else if (TiTunesRSS::IsItemElement(child)) {
             topic.ITunesTopic.Read(child);
         } else if (Is(child, "enclosure")) {
-            topic.Enclosure.SourceFormat = FormatName();
+            topic.Enclosure.SourceFormat = topic.SourceFormat;
             topic.Enclosure.Read(child);
         } else if (MediaRSS::IsMediaElement(child)) {
             ReadMediaElement(child, topic);

@@ -11,7 +11,7 @@ public:
 
     const TFeedFormatterClass& FormatterClass() const override { return Class; }
     bool CanRead() override;
-    QByteArray FormatName() const override { return "RSS"; }
+    QByteArray FormatName() const override;
     void ReadChannel(TChannelInfo& channel) override;
     void FirstTopic() override;
     bool NextTopic() override;

@@ -53,7 +53,7 @@ TEST(FeedFormatter, RootNamespacesAreRecorded) {
 
 TEST(FeedFormatter, TopicsAreWalkedInDocumentOrder) {
     TRSSFormatter formatter;
-    formatter.LoadFromBytes(Feed(3), nullptr);
+    formatter.Document = TXmlHost::LoadDocument(Feed(3));
     formatter.FirstTopic();
     FeedDoc::TTopic topic;
     EXPECT_THROW(formatter.ReadTopic(topic), EFeedTopicsExceeded);
@@ -66,6 +66,19 @@ TEST(FeedFormatter, TopicsAreWalkedInDocumentOrder) {
     // At the end the walk stays at the end.
     EXPECT_FALSE(formatter.NextTopic());
     EXPECT_NE(formatter.CurrentTopicNode, nullptr);
+}
+
+TEST(FeedFormatter, TopicsLeaveTheDocumentOnceRead) {
+    TRSSFormatter formatter;
+    TFeed feed;
+    formatter.LoadFromBytes(Feed(3), &feed);
+    EXPECT_EQ(feed.Topics.size(), 3u);
+    const xmlNode* channel =
+        TXmlHost::FindChild(TXmlHost::DocumentElement(formatter.Document.get()), "channel");
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(TXmlHost::FindChild(channel, "item"), nullptr);
+    EXPECT_NE(TXmlHost::FindChild(channel, "title"), nullptr);
+    EXPECT_EQ(formatter.CurrentTopicNode, nullptr);
 }
 
 struct CountCase {
