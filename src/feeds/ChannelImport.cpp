@@ -80,6 +80,13 @@ void TChannelLoader::ImportFeed(const TFeed& feed, TQuillmarDoc& doc, TChannel& 
             throw EDocumentError(QStringLiteral("The topics index of \"%1\" was read only in "
                                                 "part; no topic is added to it")
                                      .arg(channel.Title()));
+        try {
+            doc.EnsureAttachmentsLoaded();
+        } catch (const Exception&) {
+            // A damaged attachment list must not keep the channel's topics out. The
+            // records read before the damage stay, and the update rewrites the list
+            // with them, which mends the stream.
+        }
         CopyChannelProperties(feed.Channel, channel);
         int stored = 0;
         try {

@@ -3,6 +3,7 @@
 #include "feeds/ChannelLoader.h"
 #include "shell/Clock.h"
 #include "shell/ReaderConfig.h"
+#include "store/CompDoc.h"
 #include "store/QuillmarDoc.h"
 #include "support/QtPrinters.h"
 
@@ -244,4 +245,37 @@ TEST_F(ChannelImport, ADuplicateGuidInOneFeedIsStoredOnce) {
               1);
     EXPECT_EQ(channel->UnreadCount(), 1);
     EXPECT_EQ(channel->TopicCount, channel->TopicIndexCount());
+}
+
+TEST_F(ChannelImport, ADamagedAttachmentListDoesNotKeepTopicsOutAndIsMended) {
+    Import(Rss("<item><guid>a</guid><title>A</title><enclosure url=\"http://example.com/"
+               "a.mp3\" length=\"1\" type=\"audio/mpeg\"/></item>"
+               "<item><guid>b</guid><title>B</title><enclosure url=\"http://example.com/"
+               "b.mp3\" length=\"1\" type=\"audio/mpeg\"/></item>"));
+    doc.reset();
+    {
+        // Cut the list inside its second record.
+        TRootStorage root(FilePath(), StgAccessReadWrite, StgShareExclusive, false, false);
+        QByteArray bytes;
+        {
+            TStorageStream s(".attachments", root, StgAccessRead, false);
+            bytes = s.readAll();
+        }
+        TStorageStream s(".attachments", root, StgAccessWrite, true);
+        s.write(bytes.left(bytes.size() - 30));
+        s.close();
+        root.Commit();
+    }
+    doc = std::make_unique<TQuillmarDoc>(m_dir.path());
+    doc->OpenDocument();
+    channel = doc->Root()->Channels(0);
+    EXPECT_EQ(Import(Rss("<item><guid>c</guid><title>C</title><enclosure url=\"http://"
+                         "example.com/c.mp3\" length=\"1\" type=\"audio/mpeg\"/></item>")),
+              1);
+    doc.reset();
+    TQuillmarDoc reopened(m_dir.path());
+    reopened.OpenDocument();
+    reopened.LoadAttachments(); // readable again
+    EXPECT_NE(reopened.FindAttachment("http://example.com/a.mp3"), nullptr);
+    EXPECT_NE(reopened.FindAttachment("http://example.com/c.mp3"), nullptr);
 }

@@ -7,7 +7,8 @@
 // a channel with topics, a kept search) and damaged copies of them: search results whose
 // origins point at each other, an index that ends inside an entry, a record with a wrong
 // tag, a header behind the names in the file, a body with impossible string lengths,
-// folders nested past the depth limit.
+// folders nested past the depth limit, attachment records with duplicate keys, wrong
+// tags and impossible lengths.
 #include "store/QuillmarDoc.h"
 
 #include <QDir>
@@ -34,6 +35,10 @@ QList<TFolder*> Items(TQuillmarDoc& doc) {
 }
 
 void ReadEverything(TQuillmarDoc& doc) {
+    try {
+        doc.EnsureAttachmentsLoaded();
+    } catch (const Exception&) {
+    }
     for (TFolder* item : Items(doc)) {
         try {
             doc.EnsureIndexLoaded(*item);
@@ -78,6 +83,10 @@ void ChangeSomething(TQuillmarDoc& doc) {
         if (doc.Root()->ChannelCount() > 0)
             doc.DeleteItem(*doc.Root()->Channels(0));
         doc.SaveSearchTree();
+    } catch (const Exception&) {
+    }
+    try {
+        doc.SaveAttachments();
     } catch (const Exception&) {
     }
 }
