@@ -108,7 +108,7 @@ const CliRegistration regRender{
          "\"web\" folder of the program's folder when the branding finds them there\n"
          "(--program DIR reads another program folder), else the built-in ones. The page\n"
          "is UTF-8 HTML, written to FILE or to standard output.\n") +
-         ItemHelp + QStringLiteral("\n") + TopicHelp,
+         ItemHelp() + QStringLiteral("\n") + TopicHelp(),
      &Render}};
 const CliRegistration regExport{
     {QStringLiteral("export"), QStringLiteral("ITEM|TOPIC FILE"),
@@ -117,7 +117,7 @@ const CliRegistration regExport{
          "Writes the exported page (built-in export templates, no scripts allowed) to\n"
          "FILE, replacing it only once the whole page is written; a page that cannot be\n"
          "built leaves FILE as it was.\n") +
-         ItemHelp + QStringLiteral("\n") + TopicHelp,
+         ItemHelp() + QStringLiteral("\n") + TopicHelp(),
      &Export}};
 
 } // namespace

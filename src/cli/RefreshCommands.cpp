@@ -251,7 +251,7 @@ const CliRegistration regSubscribe{
          "Prints the popup's line when topics were stored, then the channel's storage\n"
          "path. A download that fails exits with 1; a document that is not a readable\n"
          "feed exits with 2 and leaves no channel behind.\n") +
-         ItemHelp,
+         ItemHelp(),
      &Subscribe}};
 
 const CliRegistration regRefresh{
@@ -269,7 +269,7 @@ const CliRegistration regRefresh{
          "Options:\n"
          "  --window N          feeds fetched ahead of the merge (default 6)\n"
          "  --timeout SECONDS   longest silence allowed from a server (default 30)\n\n") +
-         ItemHelp,
+         ItemHelp(),
      &Refresh}};
 
 } // namespace

@@ -115,10 +115,14 @@ TopicRef FindTopic(TQuillmarDoc& doc, const QString& address) {
     return ref;
 }
 
-const QString ItemHelp = QStringLiteral(
-    "ITEM is a title path from the top of the tree (\"News/Tech/Example\"; the search\n"
-    "tree as \"Search Results/...\") or a storage path as \"tree --json\" shows it.\n"
-    "\"/\" is the top of the tree.");
-const QString TopicHelp = QStringLiteral(
-    "TOPIC is ITEM#KEY (the key as \"topics\" shows it) or the storage path of the\n"
-    "topic's body stream (the item's storage path, a backslash and the stream name).");
+QString ItemHelp() {
+    return QStringLiteral(
+        "ITEM is a title path from the top of the tree (\"News/Tech/Example\"; the search\n"
+        "tree as \"Search Results/...\") or a storage path as \"tree --json\" shows it.\n"
+        "\"/\" is the top of the tree.");
+}
+QString TopicHelp() {
+    return QStringLiteral(
+        "TOPIC is ITEM#KEY (the key as \"topics\" shows it) or the storage path of the\n"
+        "topic's body stream (the item's storage path, a backslash and the stream name).");
+}

@@ -42,6 +42,8 @@ struct TopicRef {
 TopicRef TryFindTopic(TQuillmarDoc& doc, const QString& address);
 TopicRef FindTopic(TQuillmarDoc& doc, const QString& address);
 
-// Help texts for the two kinds of address.
-extern const QString ItemHelp;
-extern const QString TopicHelp;
+// Help texts for the two kinds of address. Functions, not constants: the commands'
+// static registrations in other files read them before any global of this file is
+// guaranteed to be built.
+QString ItemHelp();
+QString TopicHelp();

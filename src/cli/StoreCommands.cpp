@@ -288,39 +288,40 @@ const CliRegistration regTree{
 const CliRegistration regMkfolder{
     {QStringLiteral("mkfolder"), QStringLiteral("TITLE [--parent ITEM]"),
      QStringLiteral("Create a folder"),
-     QStringLiteral("Prints the new folder's storage path.\n") + ItemHelp, &MakeFolder}};
+     QStringLiteral("Prints the new folder's storage path.\n") + ItemHelp(), &MakeFolder}};
 const CliRegistration regRename{{QStringLiteral("rename"), QStringLiteral("ITEM TITLE"),
-                                 QStringLiteral("Rename a folder or channel"), ItemHelp, &Rename}};
+                                 QStringLiteral("Rename a folder or channel"), ItemHelp(),
+                                 &Rename}};
 const CliRegistration regMove{{QStringLiteral("move"), QStringLiteral("ITEM FOLDER"),
                                QStringLiteral("Move a folder or channel into a folder"),
-                               QStringLiteral("Prints the item's new storage path.\n") + ItemHelp,
+                               QStringLiteral("Prints the item's new storage path.\n") + ItemHelp(),
                                &Move}};
 const CliRegistration regRm{
     {QStringLiteral("rm"), QStringLiteral("ITEM"),
      QStringLiteral("Delete a folder or channel with everything in it"),
      QStringLiteral("An item that came from a subscription list is hidden instead, so that\n"
                     "the next import of the list does not bring it back.\n") +
-         ItemHelp,
+         ItemHelp(),
      &Remove}};
 const CliRegistration regTopics{{QStringLiteral("topics"), QStringLiteral("ITEM [--json]"),
                                  QStringLiteral("List the topics of a folder or channel"),
                                  QStringLiteral("Newest first; unread topics are marked with "
                                                 "\"*\".\n") +
-                                     ItemHelp,
+                                     ItemHelp(),
                                  &Topics}};
 const CliRegistration regShow{{QStringLiteral("show"), QStringLiteral("TOPIC [--json]"),
-                               QStringLiteral("Show a topic as stored"), TopicHelp, &Show}};
+                               QStringLiteral("Show a topic as stored"), TopicHelp(), &Show}};
 const CliRegistration regMark{
     {QStringLiteral("mark"), QStringLiteral("ITEM|TOPIC read|unread"),
      QStringLiteral("Mark every topic of an item, or one topic, read or unread"),
-     QStringLiteral("A search result is marked in its own channel too.\n") + ItemHelp +
-         QStringLiteral("\n") + TopicHelp,
+     QStringLiteral("A search result is marked in its own channel too.\n") + ItemHelp() +
+         QStringLiteral("\n") + TopicHelp(),
      &Mark}};
 const CliRegistration regFlag{
     {QStringLiteral("flag"), QStringLiteral("TOPIC N"), QStringLiteral("Flag a topic"),
      QStringLiteral("N is 2 (no flag), 3 red, 4 blue, 5 yellow, 6 green, 7 orange or 8\n"
                     "purple, or the colour's name.\n") +
-         TopicHelp,
+         TopicHelp(),
      &Flag}};
 
 } // namespace
