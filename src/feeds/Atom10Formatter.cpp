@@ -115,7 +115,7 @@ bool TAtom10Formatter::NextTopic() {
 void TAtom10Formatter::ReadTopic(FeedDoc::TTopic& topic) {
     if (!CurrentTopicNode)
         throw EFeedTopicsExceeded();
-    topic.Date = NowLocal();
+    topic.Date = Now();
     Atom::TAuthors authors;
     Atom::TEntryDescription description;
     // The first link of each kind is the one taken, as established readers take it;

@@ -123,7 +123,7 @@ bool TAtomFormatter::NextTopic() {
 void TAtomFormatter::ReadTopic(FeedDoc::TTopic& topic) {
     if (!CurrentTopicNode)
         throw EFeedTopicsExceeded();
-    topic.Date = NowLocal();
+    topic.Date = Now();
     Atom::TAuthors authors;
     Atom::TEntryDescription description;
     bool modifiedSeen = false;

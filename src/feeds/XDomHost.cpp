@@ -34,6 +34,17 @@ QByteArrayView TrimControls(QByteArrayView text) {
     return text.sliced(begin, end - begin);
 }
 
+// Whether "prefix:name" (or "name" without a prefix) is `wanted`, without building it:
+// the readers look names up for every element of every item.
+bool QualifiedNameIs(const xmlNs* ns, const xmlChar* name, QByteArrayView wanted) {
+    const QByteArrayView local = Text(name);
+    const QByteArrayView prefix = ns ? Text(ns->prefix) : QByteArrayView();
+    if (prefix.isEmpty())
+        return local == wanted;
+    return wanted.size() == prefix.size() + 1 + local.size() && wanted.startsWith(prefix) &&
+           wanted[prefix.size()] == ':' && wanted.endsWith(local);
+}
+
 QByteArray QualifiedName(const xmlNs* ns, const xmlChar* name) {
     if (ns && ns->prefix)
         return Text(ns->prefix).toByteArray() + ':' + Text(name).toByteArray();
@@ -734,7 +745,7 @@ xmlNode* TXmlHost::FindChild(const xmlNode* node, QByteArrayView name) {
     if (!node)
         return nullptr;
     for (xmlNode* child = node->children; child; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && QualifiedName(child->ns, child->name) == name)
+        if (child->type == XML_ELEMENT_NODE && QualifiedNameIs(child->ns, child->name, name))
             return child;
     }
     return nullptr;
@@ -766,7 +777,7 @@ const xmlNs* FindDeclaration(const xmlNode* node, QByteArrayView name) {
 
 const xmlAttr* FindProperty(const xmlNode* node, QByteArrayView name) {
     for (const xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
-        if (QualifiedName(attribute->ns, attribute->name) == name)
+        if (QualifiedNameIs(attribute->ns, attribute->name, name))
             return attribute;
     }
     return nullptr;
@@ -780,8 +791,13 @@ QString TXmlHost::AttributeText(const xmlNode* node, QByteArrayView name,
         return defaultText;
     if (const xmlNs* ns = FindDeclaration(node, name))
         return QString::fromUtf8(Text(ns->href));
-    if (const xmlAttr* attribute = FindProperty(node, name))
+    if (const xmlAttr* attribute = FindProperty(node, name)) {
+        // Nearly every value is one piece of text, read without an intermediate copy.
+        const xmlNode* only = attribute->children;
+        if (only && !only->next && only->type == XML_TEXT_NODE)
+            return QString::fromUtf8(Text(only->content));
         return QString::fromUtf8(AttributeValue(attribute));
+    }
     return defaultText;
 }
 
