@@ -22,20 +22,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The element's text as the document has it, when it is one piece of text (as dates
-// are): no conversion to UTF-16 and back for a text that only the date parser reads.
-QByteArray RawText(const xmlNode* node, QByteArrayView* view) {
-    const xmlNode* only = node->children;
-    if (only && !only->next &&
-        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
-        *view = NodeNames::View(only->content);
-        return {};
-    }
-    QByteArray text = Text(node).toUtf8();
-    *view = text;
-    return text;
-}
-
 // Without characters of code 32 or below at either end, as element texts are read.
 QByteArrayView TrimmedText(QByteArrayView text) {
     while (!text.isEmpty() && static_cast<unsigned char>(text.front()) <= 32)
@@ -56,8 +42,18 @@ bool LooksLikeW3CDate(QByteArrayView text) {
 // "dc:date" W3C; publishers mix them up often enough that established readers take
 // either form in either place, and so does this reader.
 double ReadDate(const xmlNode* node) {
+    // A date is one piece of text nearly always; it is handed to the parser as the
+    // document has it, without a trip to UTF-16 and back.
+    const xmlNode* only = node->children;
+    QByteArray converted;
     QByteArrayView text;
-    const QByteArray keeper = RawText(node, &text);
+    if (only && !only->next &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        text = NodeNames::View(only->content);
+    } else {
+        converted = Text(node).toUtf8();
+        text = converted;
+    }
     text = TrimmedText(text);
     return LooksLikeW3CDate(text) ? ParseW3CDateTime(text) : ParseRfc822DateTime(text);
 }
