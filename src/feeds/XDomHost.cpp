@@ -524,10 +524,34 @@ void FitIntoScope(xmlNode* element) {
     }
 }
 
+bool IsXmlCharacter(char16_t c) {
+    return c >= 0x20 ? c != 0xFFFE && c != 0xFFFF : c == 0x09 || c == 0x0A || c == 0x0D;
+}
+
+// The text as UTF-8 without the characters XML 1.0 cannot carry (control characters
+// other than tab and line ends, U+FFFE and U+FFFF): texts reach the model from decoded
+// content and references too, and a document this program writes must always load
+// again.
+QByteArray XmlText(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && IsXmlCharacter(text[i].unicode()))
+        ++i;
+    if (i == text.size())
+        return text.toUtf8();
+    QString kept;
+    kept.reserve(text.size());
+    kept.append(QStringView(text).first(i));
+    for (; i < text.size(); ++i) {
+        if (IsXmlCharacter(text[i].unicode()))
+            kept.append(text[i]);
+    }
+    return kept.toUtf8();
+}
+
 xmlNode* NewTextElement(xmlDoc* document, QByteArrayView name, const QString& text,
                         const QString& namespaceUri) {
     xmlNode* element = TXmlHost::CreateElement(document, name, namespaceUri);
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = XmlText(text);
     xmlAddChild(element, xmlNewDocText(document, Chars(utf8)));
     return element;
 }
@@ -670,7 +694,7 @@ void TXmlHost::SetAttribute(xmlNode* element, QByteArrayView name, const QString
     // libxml2 binds a prefixed name to the prefix's namespace in scope, and keeps the
     // value as given (it is escaped when written).
     const QByteArray attributeName = name.toByteArray();
-    const QByteArray utf8 = value.toUtf8();
+    const QByteArray utf8 = XmlText(value);
     if (!xmlSetProp(element, Chars(attributeName), Chars(utf8)))
         throw Exception(QStringLiteral("Cannot set the XML attribute %1")
                             .arg(QString::fromUtf8(attributeName)));
@@ -844,7 +868,7 @@ xmlAttr* TXmlHost::CreateDomAttribute(xmlDoc* document, QByteArrayView name, con
     xmlAttr* attribute = xmlNewDocProp(document, Chars(attributeName), nullptr);
     if (!attribute)
         throw Exception(QStringLiteral("Out of memory while creating an XML attribute"));
-    const QByteArray utf8 = value.toUtf8();
+    const QByteArray utf8 = XmlText(value);
     xmlNode* text = xmlNewDocText(document, Chars(utf8));
     text->parent = reinterpret_cast<xmlNode*>(attribute);
     attribute->children = text;

@@ -618,4 +618,15 @@ TEST(XmlDocumentPartTest, AttributeIntegerThroughThePartDefaultsToMinusOne) {
     EXPECT_TRUE(part.SourceFormat.isEmpty());
 }
 
+TEST(XmlHostBuildTest, CharactersXmlCannotCarryAreLeftOutOfWrittenTexts) {
+    XmlDocument document = TXmlHost::CreateDocument();
+    const QString text = QStringLiteral("a\u000Bb") + QChar(0) + QStringLiteral("c\td\uFFFEe");
+    xmlNode* root = TXmlHost::CreateTextElement(document.get(), "t", text);
+    TXmlHost::SetDocumentElement(document.get(), root);
+    TXmlHost::SetAttribute(root, "v", text);
+    const XmlDocument again = TXmlHost::LoadDocument(TXmlHost::SaveDocument(document.get()));
+    EXPECT_EQ(TXmlHost::NodeText(Root(again)), QStringLiteral("abc\tde"));
+    EXPECT_EQ(TXmlHost::AttributeText(Root(again), "v", {}), QStringLiteral("abc\tde"));
+}
+
 } // namespace
