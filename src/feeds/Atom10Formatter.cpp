@@ -4,7 +4,6 @@
 #include "feeds/ISOLanguages.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/NodeNames.h"
-#include "shell/Clock.h"
 
 using NodeNames::IsLower;
 
@@ -20,10 +19,10 @@ bool IsBlank(const QString& text) {
 
 // An entry's link to its article: rel "alternate" (or none) of no type or "text/html".
 bool IsEntryAlternate(const xmlNode* link) {
-    const QString rel = Atom::TrimmedAttribute(link, "rel");
-    const QString type = Atom::TrimmedAttribute(link, "type").toLower();
-    return (rel.isEmpty() || rel == QLatin1String("alternate")) &&
-           (type.isEmpty() || type == QLatin1String("text/html"));
+    const QByteArray rel = Atom::AttributeValue(link, "rel");
+    const QByteArray type = Atom::AttributeValue(link, "type");
+    return (rel.isEmpty() || rel == "alternate") &&
+           (type.isEmpty() || Atom::EqualsIgnoringCase(type, "text/html"));
 }
 
 } // namespace
@@ -62,10 +61,10 @@ void TAtom10Formatter::ReadChannel(TChannelInfo& channel) {
         if (IsLower(child, "title")) {
             channel.Title = Atom::ReadTextConstruct(child).Text;
         } else if (IsLower(child, "link")) {
-            const QString rel = Atom::TrimmedAttribute(child, "rel");
-            if (rel.isEmpty() || rel == QLatin1String("alternate"))
+            const QByteArray rel = Atom::AttributeValue(child, "rel");
+            if (rel.isEmpty() || rel == "alternate")
                 alternates.append(child);
-            else if (rel == QLatin1String("self") && !self)
+            else if (rel == "self" && !self)
                 self = child;
             else
                 channel.KeepUnresolved(child);
@@ -131,8 +130,7 @@ void TAtom10Formatter::ReadTopic(FeedDoc::TTopic& topic) {
             if (!linkTaken && IsEntryAlternate(child)) {
                 topic.Link = Atom::LinkAddress(child, false);
                 linkTaken = true;
-            } else if (!enclosureTaken &&
-                       Atom::TrimmedAttribute(child, "rel") == QLatin1String("enclosure") &&
+            } else if (!enclosureTaken && Atom::AttributeValue(child, "rel") == "enclosure" &&
                        Atom::ReadEnclosureLink(child, topic.Enclosure, FormatName())) {
                 enclosureTaken = true;
             } else {
@@ -141,7 +139,7 @@ void TAtom10Formatter::ReadTopic(FeedDoc::TTopic& topic) {
         } else if (IsLower(child, "content")) {
             // Content published elsewhere ("src") has no text here; the summary stands
             // for it.
-            if (!TXmlHost::HasAttribute(child, "src"))
+            if (!Atom::FindAttribute(child, "src"))
                 description.SetContent(Atom::ReadTextConstruct(child).AsHtml());
         } else if (IsLower(child, "summary")) {
             description.SetSummary(Atom::ReadTextConstruct(child).AsHtml());

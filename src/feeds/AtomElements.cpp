@@ -13,6 +13,16 @@ namespace Atom {
 
 namespace {
 
+QByteArrayView TrimControls(QByteArrayView text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
 bool IsAsciiLetter(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
@@ -159,15 +169,16 @@ QString TAtomText::AsHtml() const {
 }
 
 TAtomText ReadTextConstruct(const xmlNode* element) {
-    const QString type = TrimmedAttribute(element, "type").toLower();
+    const QByteArray type = AttributeValue(element, "type");
     // Entities of the XML itself are resolved by the parser; what is left is the text as
     // published. Decoding character references once more would turn markup a feed
     // escaped to show it ("&amp;lt;script&amp;gt;") into live markup.
-    if (type.isEmpty() || type == QLatin1String("text") || type == QLatin1String("text/plain"))
+    if (type.isEmpty() || EqualsIgnoringCase(type, "text") ||
+        EqualsIgnoringCase(type, "text/plain"))
         return {TTextType::Text, TXmlHost::NodeText(element)};
-    if (type == QLatin1String("html") || type == QLatin1String("text/html"))
+    if (EqualsIgnoringCase(type, "html") || EqualsIgnoringCase(type, "text/html"))
         return {TTextType::Html, TXmlHost::NodeText(element)};
-    if (type == QLatin1String("xhtml") || type == QLatin1String("application/xhtml+xml"))
+    if (EqualsIgnoringCase(type, "xhtml") || EqualsIgnoringCase(type, "application/xhtml+xml"))
         return {TTextType::Xhtml, XhtmlContent(element)};
     return {};
 }
@@ -208,16 +219,50 @@ QString TrimControls(const QString& text) {
 
 const xmlNode* ChoosePageLink(const QList<const xmlNode*>& alternates) {
     for (const xmlNode* link : alternates) {
-        const QString type = TrimmedAttribute(link, "type").toLower();
-        if (type.isEmpty() || type == QLatin1String("text/html") ||
-            type == QLatin1String("application/xhtml+xml"))
+        const QByteArray type = AttributeValue(link, "type");
+        if (type.isEmpty() || EqualsIgnoringCase(type, "text/html") ||
+            EqualsIgnoringCase(type, "application/xhtml+xml"))
             return link;
     }
     return alternates.isEmpty() ? nullptr : alternates.front();
 }
 
+const xmlAttr* FindAttribute(const xmlNode* node, QByteArrayView name) {
+    if (!TXmlHost::IsElement(node))
+        return nullptr;
+    for (const xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
+        const bool prefixed = attribute->ns && attribute->ns->prefix;
+        if (!prefixed && NodeNames::View(attribute->name) == name)
+            return attribute;
+    }
+    return nullptr;
+}
+
+QByteArray AttributeValue(const xmlNode* node, QByteArrayView name) {
+    const xmlAttr* attribute = FindAttribute(node, name);
+    if (!attribute)
+        return {};
+    const xmlNode* only = attribute->children;
+    if (only && !only->next && only->type == XML_TEXT_NODE) {
+        const QByteArrayView value = TrimControls(NodeNames::View(only->content));
+        // The document outlives every use of the value.
+        return QByteArray::fromRawData(value.data(), value.size());
+    }
+    // Several pieces (references the host expanded): joined.
+    QByteArray value;
+    for (const xmlNode* part = attribute->children; part; part = part->next) {
+        if (part->type == XML_TEXT_NODE)
+            value += NodeNames::View(part->content);
+    }
+    return TrimControls(QByteArrayView(value)).toByteArray();
+}
+
 QString TrimmedAttribute(const xmlNode* node, QByteArrayView name) {
-    return TrimControls(TXmlHost::AttributeText(node, name, QString()));
+    return QString::fromUtf8(AttributeValue(node, name));
+}
+
+bool EqualsIgnoringCase(const QByteArray& value, QByteArrayView lowerText) {
+    return NodeNames::EqualsIgnoringCase(value, lowerText);
 }
 
 QString ResolvedAddress(const xmlNode* node, const QString& address) {
@@ -264,7 +309,16 @@ bool ReadEnclosureLink(const xmlNode* link, TEnclosure& enclosure, QByteArrayVie
 }
 
 double ReadDate(const xmlNode* node) {
-    const QByteArray text = TXmlHost::NodeText(node).toUtf8();
+    // The text is read in place when it is one piece, as nearly every date is.
+    const xmlNode* only = node->children;
+    QByteArray copy;
+    QByteArrayView text;
+    if (only && !only->next && only->type == XML_TEXT_NODE) {
+        text = TrimControls(NodeNames::View(only->content));
+    } else {
+        copy = TXmlHost::NodeText(node).toUtf8();
+        text = copy;
+    }
     return LooksLikeW3CDate(text) ? ParseW3CDateTime(text) : ParseRfc822DateTime(text);
 }
 

@@ -86,8 +86,17 @@ private:
 QString LinkAddress(const xmlNode* link, bool decodeReferences);
 // An address read from an element's text (the Atom 1.0 "logo"), resolved the same way.
 QString ResolvedAddress(const xmlNode* node, const QString& address);
-// The attribute's text with characters of code 32 or below trimmed.
+// An attribute without prefix ("rel", "type", "href"), or null when the element has
+// none of that name.
+const xmlAttr* FindAttribute(const xmlNode* node, QByteArrayView name);
+// Its value in UTF-8 with characters of code 32 or below trimmed; empty when missing.
+// Read in place when libxml2 holds the value in one piece: a feed asks this several
+// times for every entry.
+QByteArray AttributeValue(const xmlNode* node, QByteArrayView name);
+// The same as text.
 QString TrimmedAttribute(const xmlNode* node, QByteArrayView name);
+// Whether the value equals lowerText ignoring ASCII letter case ("text/HTML").
+bool EqualsIgnoringCase(const QByteArray& value, QByteArrayView lowerText);
 // The text with characters of code 32 or below trimmed at both ends.
 QString TrimControls(const QString& text);
 

@@ -4,7 +4,6 @@
 #include "feeds/ISOLanguages.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/NodeNames.h"
-#include "shell/Clock.h"
 
 using NodeNames::IsLower;
 
@@ -21,8 +20,7 @@ bool IsBlank(const QString& text) {
 // The text of an Atom 0.3 content construct. Its "mode" says how the text is carried:
 // "xml" (the default) as the document's own markup, "escaped" as text, "base64" encoded.
 QString ConstructText(const xmlNode* element) {
-    const QString mode = Atom::TrimmedAttribute(element, "mode").toLower();
-    if (mode == QLatin1String("base64")) {
+    if (Atom::EqualsIgnoringCase(Atom::AttributeValue(element, "mode"), "base64")) {
         const QByteArray encoded = TXmlHost::NodeText(element).toLatin1();
         return Atom::TrimControls(QString::fromUtf8(QByteArray::fromBase64(encoded)));
     }
@@ -31,11 +29,12 @@ QString ConstructText(const xmlNode* element) {
 
 // An entry's content or summary by its MIME type, "text/plain" when it has none.
 Atom::TAtomText ReadContent(const xmlNode* element) {
-    const QString type = Atom::TrimmedAttribute(element, "type").toLower();
-    if (type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml") ||
-        type == QLatin1String("application/xhtml"))
+    const QByteArray type = Atom::AttributeValue(element, "type");
+    if (Atom::EqualsIgnoringCase(type, "text/html") ||
+        Atom::EqualsIgnoringCase(type, "application/xhtml+xml") ||
+        Atom::EqualsIgnoringCase(type, "application/xhtml"))
         return {Atom::TTextType::Html, ConstructText(element)};
-    if (type.isEmpty() || type == QLatin1String("text/plain"))
+    if (type.isEmpty() || Atom::EqualsIgnoringCase(type, "text/plain"))
         return {Atom::TTextType::Text, ConstructText(element)};
     return {};
 }
@@ -135,11 +134,11 @@ void TAtomFormatter::ReadTopic(FeedDoc::TTopic& topic) {
         if (IsLower(child, "title")) {
             topic.Title = ConstructText(child);
         } else if (IsLower(child, "link")) {
-            const QString rel = Atom::TrimmedAttribute(child, "rel");
-            if (!linkTaken && rel == QLatin1String("alternate")) {
+            const QByteArray rel = Atom::AttributeValue(child, "rel");
+            if (!linkTaken && rel == "alternate") {
                 topic.Link = Atom::LinkAddress(child, false);
                 linkTaken = true;
-            } else if (!enclosureTaken && rel == QLatin1String("enclosure") &&
+            } else if (!enclosureTaken && rel == "enclosure" &&
                        Atom::ReadEnclosureLink(child, topic.Enclosure, FormatName())) {
                 enclosureTaken = true;
             } else {
