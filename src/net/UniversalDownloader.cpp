@@ -90,9 +90,15 @@ void TUniversalDownloader::Download() {
     m_certificateFailed = false;
     m_credentialsAsked = false;
     m_credentialsOffered = false;
-    // Passwords and connections of earlier downloads are not carried over: a password
-    // belongs to the download it was given for.
-    m_network->clearAccessCache();
+    // A password belongs to the download it was given for: after a download on which
+    // one was asked for or travelled, or whose certificate was not trusted, its
+    // remembered passwords and its connections are dropped. Other connections are kept,
+    // so that many feeds from one server do not each open a connection (and start a
+    // network thread).
+    if (m_forgetAccess) {
+        m_network->clearAccessCache();
+        m_forgetAccess = false;
+    }
     m_state = dsRequested;
 
     const QUrl url = HttpAddress(address);
@@ -103,6 +109,8 @@ void TUniversalDownloader::Download() {
         return;
     }
     m_originHost = url.host().toLower();
+    if (!url.userName().isEmpty() || !url.password().isEmpty())
+        m_forgetAccess = true;
 
     QNetworkRequest request(url);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
@@ -250,6 +258,7 @@ void TUniversalDownloader::onSslErrors(const QList<QSslError>& errors) {
     ensureStarted();
     // From here on nothing secret travels on this download, whatever the answer.
     m_certificateFailed = true;
+    m_forgetAccess = true;
     m_silence.stop();
     const bool proceed = ProceedWithInvalidCertificate();
     if (TimeoutMs > 0)
@@ -264,6 +273,7 @@ void TUniversalDownloader::onAuthenticationRequired(QNetworkReply* reply,
         return;
     ensureStarted();
     m_statusCode = kUnauthorizedCode;
+    m_forgetAccess = true;
     // Credentials are offered once per download: a server that refuses them gets no
     // second try, and the download fails with its 401.
     if (m_credentialsAsked)

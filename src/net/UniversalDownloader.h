@@ -199,4 +199,6 @@ private:
     bool m_certificateFailed = false;
     bool m_credentialsAsked = false;
     bool m_credentialsOffered = false;
+    // The next download starts without this one's passwords and connections.
+    bool m_forgetAccess = false;
 };

@@ -324,6 +324,34 @@ TEST(UniversalDownloader, CredentialsAreAskedOnceAndOnlyForAuthCustom) {
     }
 }
 
+TEST(UniversalDownloader, APasswordIsNotCarriedOverToTheNextDownload) {
+    TestHttpServer server;
+    server.Route("/private", [](const TestHttpRequest& request) {
+        return RequireBasicAuth(request, "reader", "secret", TextAnswer(200, "<rss/>"));
+    });
+    server.Route("/public", [](const TestHttpRequest&) { return TextAnswer(200, "<rss/>"); });
+    TUniversalDownloader d;
+    d.HttpAuthentication = authCustom;
+    bool answer = true;
+    d.OnGetCustomHttpCredentials = [&](QString& user, QString& password) {
+        user = QStringLiteral("reader");
+        password = QStringLiteral("secret");
+        return answer;
+    };
+    d.ObjectUri = server.Url("/private");
+    RunToEnd(d);
+    EXPECT_EQ(d.State(), dsSucceeded);
+    // The same downloader, the same server, no password given this time.
+    answer = false;
+    RunToEnd(d);
+    EXPECT_EQ(d.State(), dsFailed);
+    EXPECT_EQ(d.StatusCode(), 401u);
+    d.ObjectUri = server.Url("/public");
+    RunToEnd(d);
+    EXPECT_EQ(d.State(), dsSucceeded);
+    EXPECT_FALSE(server.RequestsFor("/public").first().HasHeader("Authorization"));
+}
+
 TEST(UniversalDownloader, BuiltInAuthenticationAsksTheUserThroughTheOwnersWindow) {
     TestHttpServer server;
     server.Route("/private", [](const TestHttpRequest& request) {
