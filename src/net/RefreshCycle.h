@@ -153,6 +153,7 @@ public:
     TChannel* Subscribe();
 
     // --- the queue ---
+    // A running refresh owns its queue: these do nothing until it ends.
     void QueueAllChannels();
     // The folder's channels in stored order, then each sub-folder's the same way
     // (depth first). Folders the user deleted from a subscription are skipped.
