@@ -327,9 +327,16 @@ void TRefreshCycle::handleResult(TFetchResult result) {
         mergeDownloaded(channel, result, outcome);
     } else {
         // Only a password asked for in this download, and not available, makes state 2;
-        // any other failure is a failed download, whatever the state was before.
-        channel.Status = refused ? TChannel::StatusNeedsCredentials : TChannel::StatusFailed;
-        outcome.Outcome = refused ? TChannelOutcome::NeedsCredentials : TChannelOutcome::Failed;
+        // any other failure is a failed download, whatever the state was before. A
+        // password the transfer kept back (an untrusted certificate, a redirect to
+        // another host) was not available either.
+        const bool needsCredentials =
+            refused || (result.StatusCode == TUniversalDownloader::kUnauthorizedCode &&
+                        !result.CredentialsOffered);
+        channel.Status =
+            needsCredentials ? TChannel::StatusNeedsCredentials : TChannel::StatusFailed;
+        outcome.Outcome =
+            needsCredentials ? TChannelOutcome::NeedsCredentials : TChannelOutcome::Failed;
         if (outcome.Reason.isEmpty())
             outcome.Reason = QStringLiteral("HTTP status %1").arg(result.StatusCode);
     }

@@ -104,7 +104,8 @@ void TUniversalDownloader::Download() {
     const QUrl url = HttpAddress(address);
     if (!url.isValid()) {
         m_statusCode = kInvalidUriCode;
-        DoDownloadFailed(kInvalidUriCode, QStringLiteral("Invalid URI"));
+        m_errorMessage = QStringLiteral("Invalid URI");
+        DoDownloadFailed(kInvalidUriCode, m_errorMessage);
         DoDownloadFinished();
         return;
     }

@@ -257,6 +257,7 @@ TEST_F(RefreshCycleTest, RefreshStatesFollowHowEachDownloadEnded) {
     EXPECT_EQ(outcomes[2].Outcome, TChannelOutcome::NeedsCredentials);
     EXPECT_EQ(outcomes[3].Outcome, TChannelOutcome::Failed);
     EXPECT_EQ(outcomes[4].Outcome, TChannelOutcome::Failed);
+    EXPECT_EQ(outcomes[4].Reason, QStringLiteral("Invalid URI"));
     EXPECT_EQ(outcomes[5].Outcome, TChannelOutcome::Unreadable);
 
     EXPECT_EQ(ok->Status, TChannel::StatusOk);
@@ -314,9 +315,48 @@ TEST_F(RefreshCycleTest, PasswordQuestionOfAChannelFetchedAheadTakesEffectInItsT
     };
 
     RunRefresh(*cycle);
-    EXPECT_GT(lockedRequestsWhenSlowWasDone, 0); // it was fetched ahead...
+    EXPECT_GT(lockedRequestsWhenSlowWasDone, 0);               // it was fetched ahead...
     EXPECT_EQ(lockedStateWhenSlowWasDone, TChannel::StatusOk); // ...but not judged early
     EXPECT_EQ(locked->Status, TChannel::StatusNeedsCredentials);
+}
+
+TEST_F(RefreshCycleTest, UntrustedCertificateOrAnotherHostGetsNoPasswordButTheRefreshGoesOn) {
+    TestHttpServer tls(TestHttpServer::Security::TlsWithSelfSignedCertificate);
+    tls.Route("/open", [](const TestHttpRequest&) { return Feed("Open", {"o1"}); });
+    tls.Route("/private", [](const TestHttpRequest& r) {
+        return RequireBasicAuth(r, "user", "secret", Feed("Private", {"p1"}));
+    });
+    server.Route("/moved", [this](const TestHttpRequest&) {
+        return RedirectAnswer(302, server.LocalhostUrl("/private"));
+    });
+    server.Route("/private", [](const TestHttpRequest& r) {
+        return RequireBasicAuth(r, "user", "secret", Feed("Private", {"p1"}));
+    });
+    TChannel* open = Channel(nullptr, "Open", tls.Url("/open"));
+    TChannel* overTls = Channel(nullptr, "OverTls", tls.Url("/private"));
+    TChannel* moved = Channel(nullptr, "Moved", server.Url("/moved"));
+    configuration.LockedInToService = true;
+    configuration.AccountUserName = "user";
+    configuration.AccountPassword = "secret";
+    auto cycle = Cycle();
+
+    const auto outcomes = RunRefresh(*cycle);
+    ASSERT_EQ(outcomes.size(), 3);
+    EXPECT_EQ(outcomes[0].Outcome, TChannelOutcome::Merged);
+    EXPECT_EQ(open->Status, TChannel::StatusOk);
+    EXPECT_EQ(open->TopicCount, 1);
+    for (TChannel* channel : {overTls, moved}) {
+        SCOPED_TRACE(channel->Title().toStdString());
+        EXPECT_EQ(channel->Status, TChannel::StatusNeedsCredentials);
+        EXPECT_FALSE(channel->UseAccountCredentials);
+        EXPECT_EQ(channel->TopicCount, 0);
+    }
+    EXPECT_EQ(outcomes[1].Outcome, TChannelOutcome::NeedsCredentials);
+    EXPECT_EQ(outcomes[2].Outcome, TChannelOutcome::NeedsCredentials);
+    ASSERT_FALSE(tls.RequestsFor("/private").isEmpty());
+    ASSERT_FALSE(server.RequestsFor("/private").isEmpty());
+    for (const auto& request : tls.Requests() + server.Requests())
+        EXPECT_FALSE(request.HasHeader("Authorization")) << request.path.constData();
 }
 
 TEST_F(RefreshCycleTest, ServersThatMisbehaveFailTheirChannelAndTheRefreshGoesOn) {
