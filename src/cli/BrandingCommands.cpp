@@ -3,6 +3,7 @@
 #include "CliCommand.h"
 #include "shell/ReaderBranding.h"
 
+#include <QFileInfo>
 #include <QJsonObject>
 
 namespace {
@@ -44,6 +45,9 @@ QJsonObject BrandingJson(const TBranding& b) {
 
 int Branding(CliArgs& args) {
     const QStringList p = args.Positional(0, 1);
+    // A mistyped folder would otherwise print the defaults as if they were its branding.
+    if (!p.isEmpty() && !QFileInfo(p[0]).isDir())
+        throw CliError(QStringLiteral("there is no folder %1").arg(p[0]));
     TBranding branding;
     branding.Load(p.isEmpty() ? QString() : p[0]);
     PrintJson(QJsonDocument(BrandingJson(branding)));
@@ -56,7 +60,8 @@ const CliRegistration reg{
      QStringLiteral("Reads \"brand.cfg\" and looks for the page templates in the \"web\" folder\n"
                     "of DIR (default: the program's folder), as the program does at start-up.\n"
                     "A missing or damaged file is no error: the output then shows\n"
-                    "\"NotBranded\": true and the values that could be read."),
+                    "\"NotBranded\": true and the values that could be read. A DIR that is\n"
+                    "not a folder is an error."),
      &Branding}};
 
 } // namespace

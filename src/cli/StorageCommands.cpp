@@ -17,7 +17,7 @@ std::unique_ptr<cfb::File> OpenForReading(const QString& fileName) {
     if (probe == cfb::Status::False)
         throw CliError(QStringLiteral("%1 is not a compound file: %2").arg(fileName, reason));
     if (probe != cfb::Status::Ok)
-        throw CliError(QStringLiteral("cannot open %1: %2").arg(fileName, reason));
+        throw CliError(reason); // the reason names the file already
     try {
         return cfb::File::OpenPath(fileName, false, cfb::LockKind::Shared);
     } catch (const cfb::Error& e) {
@@ -117,7 +117,8 @@ int RunCheck(CliArgs& args) {
     try {
         io = cfb::FileIo::Open(fileName, false, cfb::LockKind::Shared);
     } catch (const cfb::Error& e) {
-        throw CliError(QStringLiteral("cannot open %1: %2").arg(fileName, e.Message()));
+        // Not 1: that says the file was read and is damaged. The reason names the file.
+        throw CliError(e.Reason(), 2);
     }
     const cfb::CheckReport report = cfb::CheckCompoundFile(*io);
     for (const QString& line : report.damage)
@@ -150,7 +151,8 @@ CliRegistration g_cat{{QStringLiteral("storage cat"), QStringLiteral("FILE PATH"
 CliRegistration g_check{
     {QStringLiteral("storage check"), QStringLiteral("FILE"),
      QStringLiteral("Walk every chain and tree of a compound file and report damage"),
-     QStringLiteral("Exit code 0 when no damage was found, 1 when the file is damaged.\nLines "
+     QStringLiteral("Exit code 0 when no damage was found, 1 when the file is damaged, 2 when\n"
+                    "it cannot be read at all (missing, not a file, locked by a writer).\nLines "
                     "starting with \"damage:\" are faults; \"note:\" lines are harmless."),
      &RunCheck}};
 

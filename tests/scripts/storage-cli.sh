@@ -30,6 +30,16 @@ grep -q 'there is no element "None" in "Folder"' "$work/err" || fail "message: $
 if "$QUILLMAR_CLI" storage ls "$work/src/Readme" 2>"$work/err"; then fail "ls of a text file"; fi
 grep -q 'is not a compound file' "$work/err" || fail "message: $(cat "$work/err")"
 
+# A file that cannot be read at all is named once, and check tells it from damage (2, not 1).
+if "$QUILLMAR_CLI" storage ls "$work/missing.ole" 2>"$work/err"; then fail "ls of a missing file"; fi
+[ "$(grep -o 'cannot open' "$work/err" | wc -l)" -eq 1 ] || fail "message: $(cat "$work/err")"
+set +e
+"$QUILLMAR_CLI" storage check "$work/missing.ole" >/dev/null 2>"$work/err"
+code=$?
+set -e
+[ $code -eq 2 ] || fail "check exit code $code for a missing file"
+[ "$(grep -o 'cannot open' "$work/err" | wc -l)" -eq 1 ] || fail "message: $(cat "$work/err")"
+
 # Damage: the stream "Big" is made to claim 4 GB; check names it and exits 1.
 cp "$work/doc.ole" "$work/bad.ole"
 /usr/bin/python3 - "$work/bad.ole" <<'PY'

@@ -305,4 +305,14 @@ TEST(BrandingCommand, PrintsTheBrandingOfAFolderAsJson) {
     EXPECT_EQ(json.value(QStringLiteral("TopBannerHeight")).toInt(), 120);
 }
 
+TEST(BrandingCommand, AFolderThatDoesNotExistIsAnError) {
+    TestEnvironment env;
+    BrandingFolder folder;
+    const QString missing = folder.Path() + QStringLiteral("/nowhere");
+    const ProcessResult r = RunCli(env, {QStringLiteral("branding"), missing});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains("nowhere")) << r.err.constData();
+}
+
 } // namespace
