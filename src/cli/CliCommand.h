@@ -40,6 +40,8 @@ public:
     bool Flag(const QString& name);
     // "--name VALUE" or "--name=VALUE" (and removed); an option without its value fails.
     std::optional<QString> Option(const QString& name);
+    // "--name SECONDS" (0.1 to 3600) as milliseconds; defaultMs without the option.
+    int MillisecondsOption(const QString& name, int defaultMs);
     // What is left after the flags and options were taken; fails when an argument still
     // starts with "--" (an unknown option) or the count is outside [min, max].
     QStringList Positional(int min, int max);

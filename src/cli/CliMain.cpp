@@ -116,6 +116,17 @@ std::optional<QString> CliArgs::Option(const QString& name) {
     return std::nullopt;
 }
 
+int CliArgs::MillisecondsOption(const QString& name, int defaultMs) {
+    const std::optional<QString> text = Option(name);
+    if (!text)
+        return defaultMs;
+    bool ok = false;
+    const double seconds = text->toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 3600)
+        throw CliError(QStringLiteral("%1 takes seconds, from 0.1 to 3600").arg(name), 2);
+    return qMax(100, int(seconds * 1000));
+}
+
 QStringList CliArgs::Positional(int min, int max) {
     QStringList rest;
     bool literal = false;

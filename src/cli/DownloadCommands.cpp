@@ -89,14 +89,8 @@ private:
 };
 
 int RunDownload(CliArgs& args) {
-    int timeoutMs = TDownloader::kDefaultTimeoutMs;
-    if (const auto timeout = args.Option(QStringLiteral("--timeout"))) {
-        bool ok = false;
-        const double seconds = timeout->toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600)
-            throw CliError(QStringLiteral("--timeout takes seconds, from 0.1 to 3600"), 2);
-        timeoutMs = qMax(100, int(seconds * 1000));
-    }
+    const int timeoutMs =
+        args.MillisecondsOption(QStringLiteral("--timeout"), TDownloader::kDefaultTimeoutMs);
     const QStringList p = args.Positional(2, 2);
     const QByteArray address = p[0].toUtf8();
     const QString path = p[1];

@@ -173,14 +173,8 @@ int Refresh(CliArgs& args) {
         if (!ok || window < 1 || window > 64)
             throw CliError(QStringLiteral("--window takes a number from 1 to 64"), 2);
     }
-    int timeoutMs = TUniversalDownloader::kDefaultTimeoutMs;
-    if (const auto timeout = args.Option(QStringLiteral("--timeout"))) {
-        bool ok = false;
-        const double seconds = timeout->toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600)
-            throw CliError(QStringLiteral("--timeout takes seconds, from 0.1 to 3600"), 2);
-        timeoutMs = qMax(100, int(seconds * 1000));
-    }
+    const int timeoutMs = args.MillisecondsOption(QStringLiteral("--timeout"),
+                                                  TUniversalDownloader::kDefaultTimeoutMs);
     const QStringList items = args.Positional(0, 1000000);
     TConfiguration& configuration = Configuration();
     TQuillmarDoc& doc = Document();

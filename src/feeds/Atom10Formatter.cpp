@@ -1,6 +1,7 @@
 #include "feeds/Atom10Formatter.h"
 
 #include "feeds/AtomElements.h"
+#include "feeds/HTMLUtils.h"
 #include "feeds/ISOLanguages.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/NodeNames.h"
@@ -206,7 +207,7 @@ xmlNode* TAtom10Formatter::WriteTopic(xmlNode* channelNode, FeedDoc::TTopic& top
     Atom::AppendLink(document, entry, NamespaceUri, QStringLiteral("alternate"), {}, topic.Link);
     Atom::AppendAuthor(document, entry, NamespaceUri, topic.Author);
     AppendTextElement(entry, "updated", QString::fromLatin1(FormatW3CDateTime(topic.Date)));
-    AppendTextElement(entry, "id", Atom::TrimControls(QString::fromUtf8(topic.Id)));
+    AppendTextElement(entry, "id", TrimControls(QString::fromUtf8(topic.Id)));
     for (const auto& category : topic.Categories) {
         xmlNode* element = AppendElement(entry, "category");
         TXmlHost::SetAttribute(element, "term", category->Name);

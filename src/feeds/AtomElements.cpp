@@ -13,16 +13,6 @@ namespace Atom {
 
 namespace {
 
-QByteArrayView TrimControls(QByteArrayView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 bool IsAsciiLetter(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
@@ -206,16 +196,6 @@ QString XhtmlContent(const xmlNode* element) {
 }
 
 // --- Addresses ---
-
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 32)
-        --end;
-    return text.sliced(begin, end - begin);
-}
 
 const xmlNode* ChoosePageLink(const QList<const xmlNode*>& alternates) {
     for (const xmlNode* link : alternates) {

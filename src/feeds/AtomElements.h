@@ -97,8 +97,6 @@ QByteArray AttributeValue(const xmlNode* node, QByteArrayView name);
 QString TrimmedAttribute(const xmlNode* node, QByteArrayView name);
 // Whether the value equals lowerText ignoring ASCII letter case ("text/HTML").
 bool EqualsIgnoringCase(const QByteArray& value, QByteArrayView lowerText);
-// The text with characters of code 32 or below trimmed at both ends.
-QString TrimControls(const QString& text);
 
 // Of a channel's alternate links (in document order), the one to its page: the first of
 // no type or an HTML type, else the first. Null when there is none.

@@ -1,6 +1,7 @@
 #include "feeds/AtomFormatter.h"
 
 #include "feeds/AtomElements.h"
+#include "feeds/HTMLUtils.h"
 #include "feeds/ISOLanguages.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/NodeNames.h"
@@ -22,7 +23,7 @@ bool IsBlank(const QString& text) {
 QString ConstructText(const xmlNode* element) {
     if (Atom::EqualsIgnoringCase(Atom::AttributeValue(element, "mode"), "base64")) {
         const QByteArray encoded = TXmlHost::NodeText(element).toLatin1();
-        return Atom::TrimControls(QString::fromUtf8(QByteArray::fromBase64(encoded)));
+        return TrimControls(QString::fromUtf8(QByteArray::fromBase64(encoded)));
     }
     return TXmlHost::NodeText(element);
 }
@@ -224,7 +225,7 @@ xmlNode* TAtomFormatter::WriteTopic(xmlNode* channelNode, FeedDoc::TTopic& topic
     const QString date = QString::fromLatin1(FormatW3CDateTime(topic.Date));
     AppendTextElement(entry, "modified", date);
     AppendTextElement(entry, "issued", date);
-    AppendTextElement(entry, "id", Atom::TrimControls(QString::fromUtf8(topic.Id)));
+    AppendTextElement(entry, "id", TrimControls(QString::fromUtf8(topic.Id)));
     Atom::AppendEnclosureLink(document, entry, NamespaceUri, topic.Enclosure);
     // The reader takes categories from Atom 0.3 entries, so they are written too.
     for (const auto& category : topic.Categories) {

@@ -12,6 +12,14 @@
 // A reference that decodes to "&" never starts another one: "&amp;lt;" gives "&lt;".
 QString DecodeHtmlEntities(const QString& text);
 
+// The text without the characters of code 32 or below at either end: the readers and
+// the store trim feed texts so, as a wider whitespace than Unicode's.
+QString TrimControls(const QString& text);
+QByteArrayView TrimControls(QByteArrayView text);
+inline QByteArrayView TrimControls(const QByteArray& text) {
+    return TrimControls(QByteArrayView(text));
+}
+
 // The code value of an HTML 4.01 character entity name (or "apos"), compared
 // case-sensitively; 0 for a name that is not one.
 char16_t HtmlEntityValue(QByteArrayView name);

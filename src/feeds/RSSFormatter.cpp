@@ -201,17 +201,6 @@ bool IsBlank(const QString& text) {
     return text.trimmed().isEmpty();
 }
 
-// Removes characters of code 32 or below at both ends, as the readers trim texts.
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 32)
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 } // namespace
 
 void TRSSFormatter::SaveToStream(QIODevice& stream, TFeed& feed, int maxTopics) {

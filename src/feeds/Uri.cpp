@@ -9,16 +9,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 void AppendPercentEscape(QByteArray& out, char c) {
     static const char digits[] = "0123456789ABCDEF";
     const quint8 byte = quint8(c);
@@ -43,8 +33,8 @@ QByteArray DecodeEscapes(const QByteArray& text, bool plusIsSpace) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '%' && i + 2 < text.size()) {
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
+            const int high = HexDigitValue(text[i + 1]);
+            const int low = HexDigitValue(text[i + 2]);
             if (high >= 0 && low >= 0) {
                 const int byte = high * 16 + low;
                 // A NUL would cut the text short wherever it is later handed on.
@@ -242,4 +232,14 @@ QByteArray EncodeUserInfoPart(const QByteArray& part) {
             AppendPercentEscape(out, c);
     }
     return out;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }

@@ -57,6 +57,9 @@ private:
     bool m_split = false;
 };
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // A user name or password as it stands in an address: "%" and two hexadecimal digits
 // become that byte ("%00" stays as written); "+" stays "+".
 QByteArray DecodeUserInfoPart(const QByteArray& part);

@@ -24,16 +24,6 @@ const xmlChar* Chars(const QByteArray& bytes) {
     return reinterpret_cast<const xmlChar*>(bytes.constData());
 }
 
-QByteArrayView TrimControls(QByteArrayView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 // Whether "prefix:name" (or "name" without a prefix) is `wanted`, without building it:
 // the readers look names up for every element of every item.
 bool QualifiedNameIs(const xmlNs* ns, const xmlChar* name, QByteArrayView wanted) {

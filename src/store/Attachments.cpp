@@ -1,5 +1,6 @@
 #include "Attachments.h"
 
+#include "feeds/Uri.h"
 #include "shell/Clock.h"
 #include "shell/ReaderConfig.h"
 #include "shell/SystemCodePage.h"
@@ -12,16 +13,6 @@
 #include <limits>
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 QString Text(const char* name) {
     return GetConstant(QString::fromLatin1(name));
@@ -81,9 +72,9 @@ QByteArray DecodeAttachmentName(const QByteArray& text) {
         const char c = text[i];
         if (c == '+') {
             out.append(' ');
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            const int value = HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]);
+        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            const int value = HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]);
             if (value != 0)
                 out.append(char(value));
             i += 2;

@@ -8,24 +8,6 @@
 
 #include <QSet>
 
-namespace {
-
-bool IsBlank(QChar c) {
-    return c.unicode() <= 32;
-}
-
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
-
 double NeverUpdatedDate() {
     return EncodeDays(QDate(1980, 6, 1), QTime(0, 0));
 }
