@@ -7,10 +7,13 @@
 #include "shell/ReaderBranding.h"
 #include "shell/ReaderConfig.h"
 #include "shell/UIUtils.h"
+#include "store/CompDoc.h"
+#include "store/DocumentLocation.h"
 #include "ui/Main.h"
 #include "ui/UserInputFilter.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -26,6 +29,20 @@ bool HasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// The engine reuses free space but never shrinks the file: now and then, when a
+// quarter of it is free, the closed file is rewritten without it. Exit must not fail
+// for this; a file someone else holds is simply left for another time.
+void CompactDocumentFile() {
+    const QString fileName = DocumentFileName();
+    if (!QFileInfo::exists(fileName))
+        return;
+    try {
+        CompactStorageFile(fileName);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "quillmar: the document file was not compacted: %s\n", e.what());
+    }
 }
 
 } // namespace
@@ -78,6 +95,7 @@ int main(int argc, char** argv) {
     }
     // Every setting is saved when the main window is gone.
     configuration.Save();
+    CompactDocumentFile();
     TQuillmar::DestroyInstance();
     return result;
 }

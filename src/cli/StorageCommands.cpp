@@ -1,10 +1,13 @@
 // "storage ls", "storage cat", "storage check": a look inside a compound file (the
-// document file or any other), read-only.
+// document file or any other), read-only; "storage compact" rewrites one without its
+// free space.
 #include "CliCommand.h"
 #include "store/CfbCheck.h"
 #include "store/CfbFile.h"
+#include "store/CompDoc.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdio>
@@ -136,6 +139,25 @@ int RunCheck(CliArgs& args) {
     return 0;
 }
 
+int RunCompact(CliArgs& args) {
+    double minimumFreeShare = 0.25;
+    if (const std::optional<QString> share = args.Option(QStringLiteral("--min-free"))) {
+        bool ok = false;
+        minimumFreeShare = share->toDouble(&ok);
+        if (!ok || minimumFreeShare < 0 || minimumFreeShare >= 1)
+            throw CliError(QStringLiteral("--min-free takes a share from 0 to 0.99"), 2);
+    }
+    const QString fileName = args.Positional(1, 1)[0];
+    const qint64 before = QFileInfo(fileName).size();
+    if (!CompactStorageFile(fileName, minimumFreeShare)) {
+        Out() << fileName << ": left as it is (" << before << " bytes)\n";
+        return 0;
+    }
+    Out() << fileName << ": rewritten, " << before << " bytes before, "
+          << QFileInfo(fileName).size() << " after\n";
+    return 0;
+}
+
 CliRegistration g_list{{QStringLiteral("storage ls"), QStringLiteral("FILE [PATH] [--json]"),
                         QStringLiteral("List the storages and streams of a compound file"),
                         QStringLiteral("PATH names a storage from the root, its parts separated "
@@ -155,5 +177,13 @@ CliRegistration g_check{
                     "it cannot be read at all (missing, not a file, locked by a writer).\nLines "
                     "starting with \"damage:\" are faults; \"note:\" lines are harmless."),
      &RunCheck}};
+CliRegistration g_compact{
+    {QStringLiteral("storage compact"), QStringLiteral("FILE [--min-free SHARE]"),
+     QStringLiteral("Rewrite a closed compound file without its free space"),
+     QStringLiteral("The file is rewritten under a temporary name and put in place of the old\n"
+                    "one only when more than SHARE of it is free (default 0.25, the share the\n"
+                    "program uses at exit; 0 rewrites any file with free space). A file that\n"
+                    "is open elsewhere is left alone and the command fails."),
+     &RunCompact}};
 
 } // namespace
