@@ -39,6 +39,11 @@ qint64 CountFromFile(qint32 value) {
 }
 
 quint8 StateInRange(qint32 state) {
+    // Nothing is downloading while the list is read: a record saved as downloading was
+    // cut off by a crash or a power loss, and waits for its turn again (its partial file
+    // is resumed), where it would otherwise never be started again.
+    if (state == TAttachment::StateDownloading)
+        return TAttachment::StateQueued;
     return state >= TAttachment::StateQueued && state <= TAttachment::StateCleared
                ? quint8(state)
                : quint8(TAttachment::StateError);

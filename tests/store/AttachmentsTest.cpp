@@ -429,6 +429,18 @@ TEST(AttachmentStream, OutOfRangeStoredValuesAreCorrected) {
     EXPECT_EQ(read.AttachmentOrder()[1]->Size, -1);
 }
 
+TEST(AttachmentStream, ARecordSavedWhileDownloadingIsQueuedAgain) {
+    StoredRecord cut;
+    cut.key = "cut";
+    cut.state = TAttachment::StateDownloading;
+    cut.priority = TAttachment::PriorityHigh;
+    TAttachmentRecords read;
+    ReadInto(read, StoredList({cut}));
+    ASSERT_EQ(read.Count(), 1);
+    EXPECT_EQ(read.AttachmentOrder()[0]->State(), TAttachment::StateQueued);
+    EXPECT_EQ(read.HighPriority().size(), 1);
+}
+
 TEST(AttachmentStream, DuplicateAndEmptyKeysAreSkippedKeepingTheFirst) {
     StoredRecord first;
     first.key = "dup";
