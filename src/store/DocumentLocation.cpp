@@ -1,16 +1,18 @@
 #include "DocumentLocation.h"
 
+#include "shell/ReaderBranding.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include "shell/ReaderBranding.h"
 
 namespace {
 QString g_folderOverride;
 }
 
-void SetDocumentFolderOverride(const QString& folder) { g_folderOverride = folder; }
+void SetDocumentFolderOverride(const QString& folder) {
+    g_folderOverride = folder;
+}
 
 QString DocumentFolder() {
     if (!g_folderOverride.isEmpty())

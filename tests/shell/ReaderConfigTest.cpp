@@ -76,8 +76,8 @@ TEST_F(ReaderConfig, NeverDownloadDefaultsCoverWindowsAndLinuxExecutables) {
     TConfiguration c;
     c.Load();
     const QStringList extensions = c.NeverDownloadExtensions.split(u';');
-    for (const char* extension : {"exe", "bat", "vbs", "msi", "xlt", "sh", "run", "bin", "desktop",
-                                  "appimage"})
+    for (const char* extension :
+         {"exe", "bat", "vbs", "msi", "xlt", "sh", "run", "bin", "desktop", "appimage"})
         EXPECT_TRUE(extensions.contains(QString::fromLatin1(extension))) << extension;
     EXPECT_TRUE(c.MusicExtensions.split(u';').contains(QStringLiteral("mp3")));
 }
