@@ -184,6 +184,65 @@ bool IsDeclarablePrefix(QByteArrayView prefix) {
     return !prefix.isEmpty() && prefix != "xml" && prefix != "xmlns";
 }
 
+// The namespace a prefix usually stands for, for feeds that use it without declaring it.
+QByteArray UsualNamespace(QByteArrayView prefix) {
+    static const struct {
+        const char* prefix;
+        const char* name;
+    } usual[] = {{"content", ContentNamespace},
+                 {"dc", DublinCoreNamespace},
+                 {"atom", Atom10Namespace},
+                 {"media", MediaRssNamespace},
+                 {"itunes", ITunesNamespace},
+                 {"slash", "http://purl.org/rss/1.0/modules/slash/"},
+                 {"wfw", "http://wellformedweb.org/CommentAPI/"},
+                 {"sy", "http://purl.org/rss/1.0/modules/syndication/"},
+                 {"georss", "http://www.georss.org/georss"},
+                 {"geo", "http://www.w3.org/2003/01/geo/wgs84_pos#"},
+                 {"feedburner", "http://rssnamespace.org/feedburner/ext/1.0"}};
+    for (const auto& entry : usual) {
+        if (prefix == entry.prefix)
+            return entry.name;
+    }
+    return QByteArray(QuillmarNamespace) + "undeclared/" + prefix.toByteArray();
+}
+
+// An element or attribute read with a prefix its feed never declared keeps
+// "prefix:name" as its name and is written back so. Declaring each such prefix on the
+// root keeps the written feed readable for namespace-aware readers, and reading it again
+// gives the same names.
+void DeclareUndeclaredPrefixes(xmlDoc* document, xmlNode* root) {
+    const auto declare = [&](xmlNode* scope, const xmlChar* name) {
+        const QByteArrayView text = NodeNames::View(name);
+        const qsizetype colon = text.indexOf(':');
+        if (colon <= 0)
+            return;
+        const QByteArray prefix = text.first(colon).toByteArray();
+        if (!IsDeclarablePrefix(prefix) ||
+            xmlSearchNs(document, scope, reinterpret_cast<const xmlChar*>(prefix.constData())))
+            return;
+        TXmlHost::DeclareNamespace(root, prefix, QString::fromUtf8(UsualNamespace(prefix)));
+    };
+    // Depth first without recursion: kept elements nest as deeply as their feed did.
+    for (xmlNode* node = root; node;) {
+        if (node->type == XML_ELEMENT_NODE) {
+            if (!node->ns)
+                declare(node, node->name);
+            for (xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
+                if (!attribute->ns)
+                    declare(node, attribute->name);
+            }
+            if (node->children) {
+                node = node->children;
+                continue;
+            }
+        }
+        while (node && node != root && !node->next)
+            node = node->parent;
+        node = node && node != root ? node->next : nullptr;
+    }
+}
+
 } // namespace
 
 void TFeedFormatter::SaveToStream(QIODevice& stream, TFeed& feed, int maxTopics) {
@@ -237,6 +296,7 @@ void TFeedFormatter::SaveToStream(QIODevice& stream, TFeed& feed, int maxTopics)
         }
         topic.WriteUnresolved(topicNode, formatName);
     }
+    DeclareUndeclaredPrefixes(Document.get(), root);
 
     const QByteArray bytes = TXmlHost::SaveDocument(Document.get());
     if (stream.write(bytes) != bytes.size())

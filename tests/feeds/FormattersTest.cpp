@@ -130,6 +130,27 @@ TEST(FeedFormatter, WrittenRssDeclaresEveryPrefixItUses) {
         << written.constData();
 }
 
+TEST(FeedFormatter, PrefixesTheFeedNeverDeclaredAreDeclaredWhenWritten) {
+    TFeed feed;
+    Load(feed, "<rss><channel><title>C</title><item><title>I</title>"
+               "<slash:comments>3</slash:comments><foo:bar foo:kind=\"k\">F</foo:bar></item>"
+               "</channel></rss>");
+    const QByteArray rss = TRSSFormatter().SaveToBytes(feed, 0);
+    EXPECT_TRUE(IsNamespaceWellFormed(rss)) << rss.constData();
+    EXPECT_TRUE(rss.contains("xmlns:slash=\"http://purl.org/rss/1.0/modules/slash/\""))
+        << rss.constData();
+    EXPECT_TRUE(rss.contains("<foo:bar foo:kind=\"k\">F</foo:bar>")) << rss.constData();
+    EXPECT_TRUE(rss.contains("<slash:comments>3</slash:comments>")) << rss.constData();
+
+    // Read again, the kept elements have the names they had.
+    TFeed again;
+    Load(again, rss);
+    const QByteArray twice = TRSSFormatter().SaveToBytes(again, 0);
+    EXPECT_TRUE(IsNamespaceWellFormed(twice)) << twice.constData();
+    EXPECT_TRUE(twice.contains("<slash:comments>3</slash:comments>")) << twice.constData();
+    EXPECT_TRUE(twice.contains("<foo:bar foo:kind=\"k\">F</foo:bar>")) << twice.constData();
+}
+
 TEST(FeedFormatter, MediaDeclaredBelowTheRootIsStillWrittenBack) {
     TFeed feed;
     Load(feed,
