@@ -106,9 +106,17 @@ int Tree(CliArgs& args) {
 
 // --- folders and channels ---------------------------------------------------------
 
+// A title as given, refused when blank: an item without a title cannot be told apart in
+// the tree nor named by a title path.
+QString GivenTitle(const QString& title) {
+    if (title.trimmed().isEmpty())
+        throw CliError(QStringLiteral("a title cannot be empty"), 2);
+    return title;
+}
+
 int MakeFolder(CliArgs& args) {
     const std::optional<QString> parentAddress = args.Option(QStringLiteral("--parent"));
-    const QString title = args.Positional(1, 1).first();
+    const QString title = GivenTitle(args.Positional(1, 1).first());
     TQuillmarDoc& doc = Document();
     TFolder* parent = parentAddress ? FindTargetFolder(doc, *parentAddress) : doc.Root();
     TFolder* folder = doc.Operation([&] {
@@ -123,11 +131,12 @@ int MakeFolder(CliArgs& args) {
 
 int Rename(CliArgs& args) {
     const QStringList p = args.Positional(2, 2);
+    const QString title = GivenTitle(p[1]);
     TQuillmarDoc& doc = Document();
     TFolder* item = FindItem(doc, p[0]);
     if (item == doc.Root())
         throw CliError(QStringLiteral("the top of the tree has no title"));
-    item->SetTitle(p[1]);
+    item->SetTitle(title);
     doc.SaveFolder(*item);
     return 0;
 }

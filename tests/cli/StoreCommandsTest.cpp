@@ -247,6 +247,8 @@ TEST_F(StoreCommandsTest, MistakesFailWithOneLine) {
         {{QStringLiteral("topics"), QStringLiteral("News")}, 1, "names 2 items"},
         {{QStringLiteral("mark"), QStringLiteral("Other"), QStringLiteral("sideways")}, 2, "read"},
         {{QStringLiteral("rm"), QStringLiteral("/")}, 1, "cannot be removed"},
+        {{QStringLiteral("mkfolder"), QStringLiteral(" ")}, 2, "cannot be empty"},
+        {{QStringLiteral("rename"), QStringLiteral("Other"), QString()}, 2, "cannot be empty"},
         {{QStringLiteral("mkfolder"), QStringLiteral("X"), QStringLiteral("--parent"),
           QStringLiteral("Search Results/Wanted")},
          1,
