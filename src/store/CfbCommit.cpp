@@ -483,9 +483,10 @@ void File::Revert() {
     m_dirtyDifat.clear();
     m_headerDirty = false;
     Parse();
-    // Handles opened before the revert must not mistake a new element for theirs.
+    // Handles opened before the revert must not mistake a new element for theirs. The
+    // root is never replaced, and its handle stays usable after a failed commit.
     for (size_t i = 0; i < m_s.generation.size() && i < generations.size(); ++i)
-        m_s.generation[i] = generations[i] + 1;
+        m_s.generation[i] = i == RootStorage ? generations[i] : generations[i] + 1;
 }
 
 // ---- creating and opening files ----

@@ -227,6 +227,7 @@ TRootStorage::TRootStorage(const QString& fileName, int access, int share, bool 
             Raise(QStringLiteral("root storage create failed"), Hresult(e.Code()), e.Message());
         }
         m_entry = File::RootStorage;
+        m_generation = m_file->Generation(m_entry);
         return;
     }
     if (m_fileName.isEmpty())
@@ -247,6 +248,8 @@ TRootStorage::TRootStorage(const QString& fileName, int access, int share, bool 
         Raise(QStringLiteral("root storage open failed"), Hresult(e.Code()), e.Message());
     }
     m_entry = File::RootStorage;
+    // The state kept for the path may have lived through reverts; the root is the same.
+    m_generation = m_file->Generation(m_entry);
 }
 
 TRootStorage::~TRootStorage() {

@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -135,6 +137,73 @@ TEST_F(CompDocTest, AFailedOpenLeavesTheCountAtZero) {
     TRootStorageWatchdog watchdog(Path());
     EXPECT_THROW(watchdog.Open(), ECDStorageError);
     EXPECT_EQ(watchdog.OpenCount(), 0);
+}
+
+// Writes that would make a file of this process larger than the limit fail (EFBIG), the
+// way a full disk makes them fail, until the scope ends.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(qint64 bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST_F(CompDocTest, ACommitThatFailsAtCloseLeavesTheStateBeforeAndTheFileClosed) {
+    TRootStorageWatchdog watchdog(Path());
+    watchdog.Open(true);
+    WriteStream(*watchdog.Root(), "kept", "1");
+    watchdog.Close();
+    const qint64 committedSize = QFileInfo(Path()).size();
+
+    watchdog.Open();
+    {
+        ScopedFileSizeLimit full(committedSize);
+        try {
+            WriteStream(*watchdog.Root(), "big", QByteArray(200000, 'x'));
+        } catch (const ECompDocError&) {
+            // Written at once or at the commit: either way Close cannot commit it.
+        }
+        EXPECT_THROW(watchdog.Close(), ECDStorageError);
+    }
+    EXPECT_EQ(watchdog.OpenCount(), 0);
+    EXPECT_EQ(watchdog.Root(), nullptr);
+
+    // Opened again, the file holds what the last good commit left.
+    watchdog.Open();
+    EXPECT_EQ(ReadStream(*watchdog.Root(), "kept"), "1");
+    EXPECT_FALSE(watchdog.Root()->StreamExists("big"));
+    watchdog.Close();
+}
+
+TEST_F(CompDocTest, AfterAFailedCommitTheRootGoesOnWithTheStateBefore) {
+    TRootStorage root(Path(), StgAccessReadWrite, StgShareExclusive, false, true);
+    WriteStream(root, "kept", "1");
+    root.Commit();
+    {
+        ScopedFileSizeLimit full(QFileInfo(Path()).size());
+        try {
+            WriteStream(root, "big", QByteArray(200000, 'x'));
+        } catch (const ECompDocError&) {
+        }
+        EXPECT_THROW(root.Commit(), ECDStorageError);
+    }
+    EXPECT_FALSE(root.StreamExists("big"));
+    WriteStream(root, "next", "2");
+    root.Commit();
+    EXPECT_EQ(ReadStream(root, "kept"), "1");
+    EXPECT_EQ(ReadStream(root, "next"), "2");
 }
 
 TEST_F(CompDocTest, AWatchdogDestroyedWhileOpenDropsItsChanges) {
