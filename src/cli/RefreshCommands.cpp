@@ -252,9 +252,9 @@ const CliRegistration regRefresh{
     {QStringLiteral("refresh"), QStringLiteral("[ITEM...] [--window N] [--timeout SECONDS]"),
      QStringLiteral("Refresh channels from the network"),
      QStringLiteral(
-         "Refreshes every channel of the tree, or the channels of the ITEMs given (a\n"
-         "folder stands for its channels and those of its sub-folders), in tree order,\n"
-         "merging each feed's new topics. One line per channel goes to stderr; stdout\n"
+         "Refreshes every channel of the tree in tree order, or the channels of the\n"
+         "ITEMs in the order given (a folder stands for its channels and those of its\n"
+         "sub-folders, in tree order), merging each feed's new topics. One line per channel goes to stderr; stdout\n"
          "gets the popup's lines (one per channel with new topics) and a final line:\n"
          "  N refreshed, N failed, N updated\n"
          "The exit code is 1 when any channel failed (a download that failed, a password\n"
