@@ -116,57 +116,31 @@ void TAtom10Formatter::ReadTopic(FeedDoc::TTopic& topic) {
     if (!CurrentTopicNode)
         throw EFeedTopicsExceeded();
     topic.Date = Now();
-    Atom::TAuthors authors;
-    Atom::TEntryDescription description;
-    // The first link of each kind is the one taken, as established readers take it;
-    // the others are kept for writing.
-    bool linkTaken = false;
-    bool enclosureTaken = false;
+    Atom::TEntryReader entry(*this, topic, "scheme");
     for (const xmlNode* child = CurrentTopicNode->children; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE)
             continue;
         if (IsLower(child, "title")) {
             topic.Title = Atom::ReadTextConstruct(child).Text;
         } else if (IsLower(child, "link")) {
-            if (!linkTaken && IsEntryAlternate(child)) {
-                topic.Link = Atom::LinkAddress(child, false);
-                linkTaken = true;
-            } else if (!enclosureTaken && Atom::AttributeValue(child, "rel") == "enclosure" &&
-                       Atom::ReadEnclosureLink(child, topic.Enclosure, FormatName())) {
-                enclosureTaken = true;
-            } else {
-                topic.KeepUnresolved(child);
-            }
+            entry.ReadLink(child, IsEntryAlternate(child));
         } else if (IsLower(child, "content")) {
             // Content published elsewhere ("src") has no text here; the summary stands
             // for it.
             if (!Atom::FindAttribute(child, "src"))
-                description.SetContent(Atom::ReadTextConstruct(child).AsHtml());
+                entry.Description.SetContent(Atom::ReadTextConstruct(child).AsHtml());
         } else if (IsLower(child, "summary")) {
-            description.SetSummary(Atom::ReadTextConstruct(child).AsHtml());
+            entry.Description.SetSummary(Atom::ReadTextConstruct(child).AsHtml());
             topic.KeepUnresolved(child);
         } else if (IsLower(child, "published") || IsLower(child, "updated")) {
             topic.Date = Atom::ReadDate(child);
         } else if (IsLower(child, "author")) {
-            authors.Add(Atom::ReadPerson(child, "uri"));
-        } else if (IsLower(child, "id")) {
-            topic.Id = TXmlHost::NodeText(child).toUtf8();
-        } else if (IsLower(child, "category")) {
-            topic.AddCategory(Atom::TrimmedAttribute(child, "term"),
-                              Atom::TrimmedAttribute(child, "scheme"));
-        } else if (MediaRSS::IsMediaElement(child)) {
-            ReadMediaElement(child, topic);
-        } else if (TiTunesRSS::IsCommonElement(child)) {
-            topic.ITunes.Read(child);
-        } else if (TiTunesRSS::IsItemElement(child)) {
-            topic.ITunesTopic.Read(child);
+            entry.Authors.Add(Atom::ReadPerson(child, "uri"));
         } else {
-            topic.KeepUnresolved(child);
+            entry.ReadOther(child);
         }
     }
-    topic.Description = description.Text();
-    if (!authors.IsEmpty())
-        topic.Author = authors.Text();
+    entry.Finish();
 }
 
 // --- Writing ---

@@ -1,11 +1,13 @@
 #include "feeds/AtomElements.h"
 
+#include "feeds/Formatters.h"
 #include "feeds/HTMLSanitizer.h"
 #include "feeds/HTMLUtils.h"
 #include "feeds/InternetDateTime.h"
 #include "feeds/MediaRSS.h"
 #include "feeds/NodeNames.h"
 #include "feeds/XDomFormatter.h"
+#include "feeds/iTunesRSS.h"
 
 #include <libxml/uri.h>
 
@@ -286,6 +288,45 @@ bool ReadEnclosureLink(const xmlNode* link, TEnclosure& enclosure, QByteArrayVie
     enclosure.ContentType = TrimmedAttribute(link, "type");
     enclosure.Length = TEnclosure::ReadLength(link, "length");
     return true;
+}
+
+TEntryReader::TEntryReader(TFeedFormatter& formatter, FeedDoc::TTopic& topic,
+                           QByteArrayView schemeAttribute)
+    : m_formatter(formatter), m_topic(topic), m_schemeAttribute(schemeAttribute) {}
+
+void TEntryReader::ReadLink(const xmlNode* link, bool alternate) {
+    if (!m_linkTaken && alternate) {
+        m_topic.Link = LinkAddress(link, false);
+        m_linkTaken = true;
+    } else if (!m_enclosureTaken && AttributeValue(link, "rel") == "enclosure" &&
+               ReadEnclosureLink(link, m_topic.Enclosure, m_formatter.FormatName())) {
+        m_enclosureTaken = true;
+    } else {
+        m_topic.KeepUnresolved(link);
+    }
+}
+
+void TEntryReader::ReadOther(const xmlNode* child) {
+    if (NodeNames::IsLower(child, "id")) {
+        m_topic.Id = TXmlHost::NodeText(child).toUtf8();
+    } else if (NodeNames::IsLower(child, "category")) {
+        m_topic.AddCategory(TrimmedAttribute(child, "term"),
+                            TrimmedAttribute(child, m_schemeAttribute));
+    } else if (MediaRSS::IsMediaElement(child)) {
+        m_formatter.ReadMediaElement(child, m_topic);
+    } else if (TiTunesRSS::IsCommonElement(child)) {
+        m_topic.ITunes.Read(child);
+    } else if (TiTunesRSS::IsItemElement(child)) {
+        m_topic.ITunesTopic.Read(child);
+    } else {
+        m_topic.KeepUnresolved(child);
+    }
+}
+
+void TEntryReader::Finish() {
+    m_topic.Description = Description.Text();
+    if (!Authors.IsEmpty())
+        m_topic.Author = Authors.Text();
 }
 
 double ReadDate(const xmlNode* node) {

@@ -11,6 +11,10 @@
 #include <QStringList>
 
 class TEnclosure;
+class TFeedFormatter;
+namespace FeedDoc {
+class TTopic;
+}
 
 namespace Atom {
 
@@ -78,6 +82,30 @@ public:
 private:
     QString m_content;
     QString m_summary;
+};
+
+// What both versions do with an entry's children besides the elements each reads its
+// own way: the first alternate link is the topic's page and the first readable
+// enclosure link its attachment, as established readers take them; the id, categories
+// (their scheme in schemeAttribute: "scheme" in 1.0, "domain" in 0.3), Media RSS and
+// iTunes elements are read; anything else is kept for writing. Finish puts the
+// description and the authors into the topic.
+class TEntryReader {
+public:
+    TEntryReader(TFeedFormatter& formatter, FeedDoc::TTopic& topic, QByteArrayView schemeAttribute);
+    void ReadLink(const xmlNode* link, bool alternate);
+    void ReadOther(const xmlNode* child);
+    void Finish();
+
+    TEntryDescription Description;
+    TAuthors Authors;
+
+private:
+    TFeedFormatter& m_formatter;
+    FeedDoc::TTopic& m_topic;
+    QByteArrayView m_schemeAttribute;
+    bool m_linkTaken = false;
+    bool m_enclosureTaken = false;
 };
 
 // The link's "href", trimmed, made absolute against the xml:base in force at the link

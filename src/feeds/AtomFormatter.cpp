@@ -124,31 +124,20 @@ void TAtomFormatter::ReadTopic(FeedDoc::TTopic& topic) {
     if (!CurrentTopicNode)
         throw EFeedTopicsExceeded();
     topic.Date = Now();
-    Atom::TAuthors authors;
-    Atom::TEntryDescription description;
+    Atom::TEntryReader entry(*this, topic, "domain");
     bool modifiedSeen = false;
-    bool linkTaken = false;
-    bool enclosureTaken = false;
     for (const xmlNode* child = CurrentTopicNode->children; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE)
             continue;
         if (IsLower(child, "title")) {
             topic.Title = ConstructText(child);
         } else if (IsLower(child, "link")) {
-            const QByteArray rel = Atom::AttributeValue(child, "rel");
-            if (!linkTaken && rel == "alternate") {
-                topic.Link = Atom::LinkAddress(child, false);
-                linkTaken = true;
-            } else if (!enclosureTaken && rel == "enclosure" &&
-                       Atom::ReadEnclosureLink(child, topic.Enclosure, FormatName())) {
-                enclosureTaken = true;
-            } else {
-                topic.KeepUnresolved(child);
-            }
+            // Atom 0.3 links always name their relation.
+            entry.ReadLink(child, Atom::AttributeValue(child, "rel") == "alternate");
         } else if (IsLower(child, "content")) {
-            description.SetContent(ReadContent(child).AsHtml());
+            entry.Description.SetContent(ReadContent(child).AsHtml());
         } else if (IsLower(child, "summary")) {
-            description.SetSummary(ReadContent(child).AsHtml());
+            entry.Description.SetSummary(ReadContent(child).AsHtml());
             topic.KeepUnresolved(child);
         } else if (IsLower(child, "modified")) {
             // The modification date is the topic's date, wherever it stands.
@@ -159,25 +148,12 @@ void TAtomFormatter::ReadTopic(FeedDoc::TTopic& topic) {
             if (!modifiedSeen)
                 topic.Date = Atom::ReadDate(child);
         } else if (IsLower(child, "author")) {
-            authors.Add(Atom::ReadPerson(child, "url"));
-        } else if (IsLower(child, "id")) {
-            topic.Id = TXmlHost::NodeText(child).toUtf8();
-        } else if (IsLower(child, "category")) {
-            topic.AddCategory(Atom::TrimmedAttribute(child, "term"),
-                              Atom::TrimmedAttribute(child, "domain"));
-        } else if (MediaRSS::IsMediaElement(child)) {
-            ReadMediaElement(child, topic);
-        } else if (TiTunesRSS::IsCommonElement(child)) {
-            topic.ITunes.Read(child);
-        } else if (TiTunesRSS::IsItemElement(child)) {
-            topic.ITunesTopic.Read(child);
+            entry.Authors.Add(Atom::ReadPerson(child, "url"));
         } else {
-            topic.KeepUnresolved(child);
+            entry.ReadOther(child);
         }
     }
-    topic.Description = description.Text();
-    if (!authors.IsEmpty())
-        topic.Author = authors.Text();
+    entry.Finish();
 }
 
 // --- Writing ---
