@@ -1,6 +1,6 @@
 // "render" and "export", run as the tool over documents the test builds with the store.
 #include "store/QuillmarDoc.h"
-#include "support/TestEnvironment.h"
+#include "support/CliDocumentTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,23 +30,9 @@ struct TopicSpec {
     double date;
 };
 
-class PageCommandsTest : public testing::Test {
+class PageCommandsTest : public CliDocumentTest {
 protected:
-    PageCommandsTest() { QDir().mkpath(DataDir()); }
-
-    QString DataDir() const { return m_env.FilePath(QStringLiteral("data")); }
     QString Path(const QString& name) const { return m_env.FilePath(name); }
-
-    ProcessResult Run(QStringList args) {
-        args.prepend(DataDir());
-        args.prepend(QStringLiteral("--data"));
-        return RunCli(m_env, args);
-    }
-    QByteArray Ok(const QStringList& args) {
-        const ProcessResult r = Run(args);
-        EXPECT_EQ(r.exitCode, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
-        return r.out;
-    }
 
     // News/Example, a channel holding the topics, and an empty folder Other.
     void BuildDocument(const QList<TopicSpec>& topics) {
@@ -86,8 +72,6 @@ protected:
                        {"newer", QStringLiteral("Newer topic"), QStringLiteral("<p>New body</p>"),
                         QStringLiteral("http://example.com/newer"), 45001}});
     }
-
-    TestEnvironment m_env;
 };
 
 // Nothing a hostile feed wrote may be live in a page.

@@ -1,6 +1,6 @@
 // The store commands, run as the tool over documents the test builds with the store.
 #include "store/QuillmarDoc.h"
-#include "support/TestEnvironment.h"
+#include "support/CliDocumentTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,24 +13,10 @@ using QuillmarDocCore::TTopic;
 
 namespace {
 
-class StoreCommandsTest : public testing::Test {
+class StoreCommandsTest : public CliDocumentTest {
 protected:
-    StoreCommandsTest() { QDir().mkpath(DataDir()); }
-
-    QString DataDir() const { return m_env.FilePath(QStringLiteral("data")); }
     QString FilePath() const { return DataDir() + QStringLiteral("/Reader.bin"); }
 
-    ProcessResult Run(QStringList args) {
-        args.prepend(DataDir());
-        args.prepend(QStringLiteral("--data"));
-        return RunCli(m_env, args);
-    }
-    // Runs a command that must succeed.
-    QByteArray Ok(const QStringList& args) {
-        const ProcessResult r = Run(args);
-        EXPECT_EQ(r.exitCode, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
-        return r.out;
-    }
     QJsonObject TreeJson() {
         return QJsonDocument::fromJson(Ok({QStringLiteral("tree"), QStringLiteral("--json")}))
             .object();
@@ -92,8 +78,6 @@ protected:
             doc.SaveSearchTree();
         });
     }
-
-    TestEnvironment m_env;
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 // The channel update commands, run as the tool: add-channel, import-feed, autodelete
 // and attachments.
+#include "support/CliDocumentTest.h"
 #include "support/QtPrinters.h"
-#include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,11 +35,8 @@ public:
     ~FixedClock() { qunsetenv("QUILLMAR_NOW"); }
 };
 
-class UpdateCommandsTest : public testing::Test {
+class UpdateCommandsTest : public CliDocumentTest {
 protected:
-    UpdateCommandsTest() { QDir().mkpath(DataDir()); }
-
-    QString DataDir() const { return m_env.FilePath(QStringLiteral("data")); }
     QString DocumentPath() const { return DataDir() + QStringLiteral("/Reader.bin"); }
     QString FeedFile(const QByteArray& bytes) {
         const QString path = m_env.FilePath(QStringLiteral("feed%1.xml").arg(m_feeds++));
@@ -53,16 +50,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    ProcessResult Run(QStringList args) {
-        args.prepend(DataDir());
-        args.prepend(QStringLiteral("--data"));
-        return RunCli(m_env, args);
-    }
-    QByteArray Ok(const QStringList& args) {
-        const ProcessResult r = Run(args);
-        EXPECT_EQ(r.exitCode, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
-        return r.out;
-    }
     // Subscribes the example channel and answers its storage path.
     QString AddChannel() {
         return QString::fromUtf8(Ok({QStringLiteral("add-channel"), QStringLiteral("/"), ChannelUrl,
@@ -90,7 +77,6 @@ protected:
         return tree.value(QStringLiteral("Children")).toArray().first().toObject();
     }
 
-    TestEnvironment m_env;
     int m_feeds = 0;
 };
 
